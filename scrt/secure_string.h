@@ -1,0 +1,65 @@
+#ifndef SCRT_SECURE_STRING_H
+#define SCRT_SECURE_STRING_H
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "host/secure_memset.h"
+
+/**
+ * Allocator that zeroes every heap block before returning it to the heap.
+ *
+ * Allocation is the standard allocator's.  Instances hold no state and always
+ * compare equal, so containers may exchange blocks freely.  The nested
+ * `rebind` keeps the wiping behaviour for every element type a container
+ * rebinds to (the base's own `rebind` would give back a plain allocator).
+ *
+ * What is not wiped: the small-string buffer inside a string object, and
+ * characters left behind in a block that is still owned.
+ */
+template <typename T>
+class secure_allocator : public std::allocator<T>
+{
+public:
+  typedef std::size_t size_type;
+  typedef T* pointer;
+  typedef T value_type;
+
+  template <typename U>
+  struct rebind
+  {
+    typedef secure_allocator<U> other;
+  };
+
+  secure_allocator() noexcept {}
+  secure_allocator(const secure_allocator& other) noexcept : std::allocator<T>(other) {}
+  template <typename U>
+  secure_allocator(const secure_allocator<U>&) noexcept
+  {
+  }
+
+  /// Zeroes the whole block of @a n elements, then frees it.
+  void deallocate(pointer p, size_type n)
+  {
+    secure_memset(p, 0, n * sizeof(T));
+    std::allocator<T>::deallocate(p, n);
+  }
+};
+
+template <typename T, typename U>
+bool operator==(const secure_allocator<T>&, const secure_allocator<U>&) noexcept
+{
+  return true;
+}
+
+template <typename T, typename U>
+bool operator!=(const secure_allocator<T>&, const secure_allocator<U>&) noexcept
+{
+  return false;
+}
+
+/// A string for secret text: its heap storage is wiped when released.
+typedef std::basic_string<char, std::char_traits<char>, secure_allocator<char>> secure_string;
+
+#endif /* SCRT_SECURE_STRING_H */

@@ -1,0 +1,72 @@
+#include "tests/support/log_capture.h"
+
+#include <mutex>
+
+#include <ace/Log_Msg.h>
+#include <ace/Log_Msg_Backend.h>
+#include <ace/Log_Record.h>
+
+namespace test_support
+{
+namespace
+{
+// ACE's flags and its custom backend are process-wide, so one backend sees
+// the records of every thread (a callback would see only its own thread's).
+class Capture_Backend : public ACE_Log_Msg_Backend
+{
+public:
+  int open(const ACE_TCHAR*) override { return 0; }
+  int reset() override { return 0; }
+  int close() override { return 0; }
+  ssize_t log(ACE_Log_Record& record) override
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    records.push_back(Log_Record{record.type(), record.msg_data()});
+    return 0;
+  }
+
+  std::mutex lock;
+  std::vector<Log_Record> records;
+};
+
+Capture_Backend backend;
+}  // namespace
+
+Log_Capture::Log_Capture()
+{
+  clear();
+  ACE_Log_Msg::msg_backend(&backend);
+  ACE_Log_Msg* log = ACE_Log_Msg::instance();
+  log->set_flags(ACE_Log_Msg::CUSTOM);
+  log->clr_flags(ACE_Log_Msg::STDERR);
+}
+
+Log_Capture::~Log_Capture()
+{
+  ACE_Log_Msg* log = ACE_Log_Msg::instance();
+  log->clr_flags(ACE_Log_Msg::CUSTOM);
+  log->set_flags(ACE_Log_Msg::STDERR);
+  ACE_Log_Msg::msg_backend(nullptr);
+}
+
+std::vector<Log_Record> Log_Capture::records() const
+{
+  std::lock_guard<std::mutex> guard(backend.lock);
+  return backend.records;
+}
+
+std::string Log_Capture::text() const
+{
+  std::string all;
+  for (const Log_Record& r : records())
+    all += r.text;
+  return all;
+}
+
+void Log_Capture::clear()
+{
+  std::lock_guard<std::mutex> guard(backend.lock);
+  backend.records.clear();
+}
+
+}  // namespace test_support

@@ -1,0 +1,37 @@
+#ifndef TESTS_SUPPORT_LOG_CAPTURE_H
+#define TESTS_SUPPORT_LOG_CAPTURE_H
+
+#include <string>
+#include <vector>
+
+namespace test_support
+{
+/// One captured ACE log record.
+struct Log_Record
+{
+  unsigned long priority;  ///< LM_ERROR, LM_EMERGENCY, ...
+  std::string text;        ///< the formatted message, line feed included
+};
+
+/**
+ * RAII capture of ACE logging.  While an object lives, every record logged
+ * through ACE_Log_Msg on any thread is kept here instead of going to stderr.
+ * One capture at a time.
+ */
+class Log_Capture
+{
+public:
+  Log_Capture();
+  ~Log_Capture();
+  Log_Capture(const Log_Capture&) = delete;
+  Log_Capture& operator=(const Log_Capture&) = delete;
+
+  std::vector<Log_Record> records() const;
+  /// All texts, concatenated.
+  std::string text() const;
+  void clear();
+};
+
+}  // namespace test_support
+
+#endif /* TESTS_SUPPORT_LOG_CAPTURE_H */

@@ -1,0 +1,84 @@
+// quorvane-host probe: loads the module, creates its instance provider
+// through the exported factory, probes, and prints the instances with their
+// states as JSON.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "host/instance_handler.h"
+#include "host/json_spirit_utils.h"
+#include "tools/host/commands.h"
+#include "tools/host/module_loader.h"
+#include "tools/host/options.h"
+
+namespace
+{
+typedef Instance_Handler* (*Instance_Factory)(Instance_Handler_Exterminator*);
+
+json_spirit::Value instance_json(const Instance& instance, const std::string& state)
+{
+  json_spirit::Object obj;
+  obj["type"] = instance.type;
+  obj["name"] = instance.name;
+  obj["uuid"] = instance.uuid;
+  obj["options"] = instance.options;
+  obj["state"] = state;
+  return json_spirit::Value(std::move(obj));
+}
+}  // namespace
+
+int cmd_probe(int argc, char** argv)
+{
+  Options opts({"--module"}, {});
+  if (!opts.parse(argc, argv))
+  {
+    std::fprintf(stderr, "quorvane-host probe: %s\nusage: quorvane-host probe [--module FILE]\n",
+                 opts.error().c_str());
+    return 2;
+  }
+  Module_Loader module;
+  if (!module.open(opts.get("--module", default_module_path())))
+  {
+    std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
+    return 1;
+  }
+  Instance_Factory make = reinterpret_cast<Instance_Factory>(module.symbol("_make_Quorvane_Instance_Handler"));
+  if (make == nullptr)
+  {
+    std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
+    return 1;
+  }
+
+  Instance_Handler_Exterminator dispose = nullptr;
+  Instance_Handler* handler = make(&dispose);
+  if (handler == nullptr || dispose == nullptr)
+  {
+    std::fprintf(stderr, "quorvane-host probe: the module's factory failed: %s\n", std::strerror(errno));
+    if (handler != nullptr)
+      delete handler;
+    return 1;
+  }
+
+  instances_type instances;
+  int rc = handler->probe_instances(instances);
+  json_spirit::Array list;
+  for (const instances_type::value_type& entry : instances)
+  {
+    std::string state;
+    handler->get_state(entry.first.c_str(), state);
+    list.push_back(instance_json(*entry.second, state));
+  }
+  dispose(handler);
+  // Release the instances before the module (and the code of anything they
+  // might own) is unloaded.
+  instances.clear();
+
+  if (rc != 0)
+  {
+    std::fprintf(stderr, "quorvane-host probe: probe_instances returned %d\n", rc);
+    return 1;
+  }
+  std::printf("%s\n", json_spirit::JSON_Dump(json_spirit::Value(std::move(list)), true).c_str());
+  return 0;
+}

@@ -1,0 +1,44 @@
+// quorvane-host: the development host program.  It loads the module with
+// dlopen exactly as the appliance's host does and drives its handlers.
+
+#include <cstdio>
+#include <cstring>
+
+#include "tools/host/commands.h"
+
+namespace
+{
+struct Command
+{
+  const char* name;
+  int (*run)(int, char**);
+  const char* usage;
+};
+
+const Command COMMANDS[] = {
+  {"probe", cmd_probe, "probe [--module FILE]"},
+};
+
+void usage()
+{
+  std::fprintf(stderr, "usage: quorvane-host COMMAND [OPTIONS]\n\ncommands:\n");
+  for (const Command& c : COMMANDS)
+    std::fprintf(stderr, "  %s\n", c.usage);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+  if (argc < 2)
+  {
+    usage();
+    return 2;
+  }
+  for (const Command& c : COMMANDS)
+    if (std::strcmp(argv[1], c.name) == 0)
+      return c.run(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)
+    std::fprintf(stderr, "quorvane-host: unknown command '%s'\n", argv[1]);
+  usage();
+  return 2;
+}

@@ -1,0 +1,57 @@
+#include "tools/host/module_loader.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+Module_Loader::Module_Loader() : handle_(nullptr) {}
+
+Module_Loader::~Module_Loader()
+{
+  if (handle_ != nullptr)
+    dlclose(handle_);
+}
+
+bool Module_Loader::open(const std::string& path)
+{
+  // RTLD_NOW: a module that needs a host symbol this host lacks fails here,
+  // with the symbol's name, instead of at its first call.
+  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle_ == nullptr)
+  {
+    const char* why = dlerror();
+    error_ = "cannot load module " + path + ": " + (why != nullptr ? why : "unknown error");
+    return false;
+  }
+  path_ = path;
+  return true;
+}
+
+void* Module_Loader::symbol(const char* name)
+{
+  dlerror();
+  void* p = handle_ == nullptr ? nullptr : dlsym(handle_, name);
+  if (p == nullptr)
+    error_ = "module " + path_ + " does not export " + name;
+  return p;
+}
+
+std::string default_module_path()
+{
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0)
+    return "libquorvane.so";
+  std::string dir(self, static_cast<std::size_t>(n));
+  dir.erase(dir.rfind('/'));
+  // Built tree: build/bin/quorvane-host beside build/lib/libquorvane.so;
+  // installed: bin/ beside lib/<triplet>/quorvane/ (searched second).
+  std::string built = dir + "/../lib/libquorvane.so";
+  if (access(built.c_str(), R_OK) == 0)
+    return built;
+#ifdef QUORVANE_INSTALLED_MODULE
+  return QUORVANE_INSTALLED_MODULE;
+#else
+  return built;
+#endif
+}

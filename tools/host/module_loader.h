@@ -1,0 +1,34 @@
+#ifndef TOOLS_HOST_MODULE_LOADER_H
+#define TOOLS_HOST_MODULE_LOADER_H
+
+#include <string>
+
+/**
+ * A module loaded with dlopen, as the appliance's host loads it.
+ * Unloads it on destruction.
+ */
+class Module_Loader
+{
+public:
+  Module_Loader();
+  ~Module_Loader();
+  Module_Loader(const Module_Loader&) = delete;
+  Module_Loader& operator=(const Module_Loader&) = delete;
+
+  /// Loads @a path; false with `error()` set when it cannot be loaded.
+  bool open(const std::string& path);
+  /// The address of the function @a name; null with `error()` set when the
+  /// module does not export it.
+  void* symbol(const char* name);
+  const std::string& error() const { return error_; }
+
+private:
+  void* handle_;
+  std::string path_;
+  std::string error_;
+};
+
+/// The module built beside this program (../lib/libquorvane.so).
+std::string default_module_path();
+
+#endif /* TOOLS_HOST_MODULE_LOADER_H */

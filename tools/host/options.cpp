@@ -1,0 +1,39 @@
+#include "tools/host/options.h"
+
+#include <utility>
+
+Options::Options(std::set<std::string> with_value, std::set<std::string> flags)
+    : with_value_(std::move(with_value)), flags_(std::move(flags))
+{
+}
+
+bool Options::parse(int argc, char** argv)
+{
+  for (int i = 1; i < argc; ++i)
+  {
+    std::string arg = argv[i];
+    if (flags_.count(arg) != 0)
+    {
+      values_[arg] = "1";
+      continue;
+    }
+    if (with_value_.count(arg) == 0)
+    {
+      error_ = arg.compare(0, 2, "--") == 0 ? "unknown option " + arg : "unexpected argument " + arg;
+      return false;
+    }
+    if (i + 1 == argc)
+    {
+      error_ = "option " + arg + " needs a value";
+      return false;
+    }
+    values_[arg] = argv[++i];
+  }
+  return true;
+}
+
+std::string Options::get(const std::string& name, const std::string& fallback) const
+{
+  std::map<std::string, std::string>::const_iterator it = values_.find(name);
+  return it == values_.end() ? fallback : it->second;
+}
