@@ -1,0 +1,244 @@
+// The module as the host sees it: loaded with dlopen, reached only through
+// its exported factories and the host base classes.
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/instance_handler.h"
+#include "host/json_rpc.h"
+
+// Test-only allocation hooks.  The module's `new (std::nothrow)` and its
+// deletes are undefined symbols resolved in the process, so these
+// definitions in the test program are the ones the module calls.
+namespace
+{
+std::atomic<bool> fail_nothrow_new{false};
+std::atomic<void*> watched{nullptr};
+std::atomic<bool> watched_freed{false};
+}  // namespace
+
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept
+{
+  if (fail_nothrow_new)
+    return nullptr;
+  return std::malloc(n == 0 ? 1 : n);
+}
+
+void* operator new(std::size_t n)
+{
+  void* p = std::malloc(n == 0 ? 1 : n);
+  if (p == nullptr)
+    throw std::bad_alloc();
+  return p;
+}
+
+namespace
+{
+void release(void* p) noexcept
+{
+  if (p != nullptr && p == watched)
+    watched_freed = true;
+  std::free(p);
+}
+
+}  // namespace
+
+void operator delete(void* p) noexcept
+{
+  release(p);
+}
+
+void operator delete(void* p, std::size_t) noexcept
+{
+  release(p);
+}
+
+namespace
+{
+typedef Instance_Handler* (*Instance_Factory)(Instance_Handler_Exterminator*);
+typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
+
+class Module : public ::testing::Test
+{
+protected:
+  void SetUp() override
+  {
+    handle_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, handle_) << dlerror();
+    make_ = reinterpret_cast<Instance_Factory>(dlsym(handle_, "_make_Quorvane_Instance_Handler"));
+    ASSERT_NE(nullptr, make_);
+  }
+  void TearDown() override
+  {
+    if (handle_ != nullptr)
+      dlclose(handle_);
+  }
+
+  void* handle_ = nullptr;
+  Instance_Factory make_ = nullptr;
+};
+
+TEST_F(Module, FactoryWritesTheDisposerAndReturnsDistinctObjects)
+{
+  Instance_Handler_Exterminator dispose = nullptr;
+  Instance_Handler* a = make_(&dispose);
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, dispose);
+  Instance_Handler* b = make_(nullptr);
+  ASSERT_NE(nullptr, b);
+  EXPECT_NE(a, b);
+  EXPECT_EQ("quorvane", a->type());
+  dispose(a);
+  dispose(b);
+  dispose(nullptr);
+}
+
+TEST_F(Module, DisposerDeletesThroughTheBasePointer)
+{
+  Instance_Handler_Exterminator dispose = nullptr;
+  Instance_Handler* h = make_(&dispose);
+  ASSERT_NE(nullptr, h);
+  // The disposer must free the very block the factory allocated, whatever
+  // pointer type the host holds.
+  watched = h;
+  watched_freed = false;
+  dispose(static_cast<void*>(h));
+  EXPECT_TRUE(watched_freed);
+  watched = nullptr;
+}
+
+TEST_F(Module, AllocationFailureSetsEnomemAfterWritingTheDisposer)
+{
+  Instance_Handler_Exterminator dispose = nullptr;
+  errno = 0;
+  fail_nothrow_new = true;
+  Instance_Handler* h = make_(&dispose);
+  fail_nothrow_new = false;
+  EXPECT_EQ(nullptr, h);
+  EXPECT_EQ(ENOMEM, errno);
+  EXPECT_NE(nullptr, dispose);
+}
+
+TEST_F(Module, LoginFactoryFollowsTheSameContract)
+{
+  Login_Factory make = reinterpret_cast<Login_Factory>(dlsym(handle_, "_make_JSON_RPC_Quorvane_Login_Handler"));
+  if (make == nullptr)
+    GTEST_SKIP() << "module has no login handler";
+  JSON_RPC_Handler_Exterminator dispose = nullptr;
+  JSON_RPC_Handler* a = make(&dispose);
+  JSON_RPC_Handler* b = make(nullptr);
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, b);
+  EXPECT_NE(a, b);
+  watched = a;
+  watched_freed = false;
+  dispose(a);
+  EXPECT_TRUE(watched_freed);
+  watched = nullptr;
+  dispose(b);
+
+  errno = 0;
+  dispose = nullptr;
+  fail_nothrow_new = true;
+  JSON_RPC_Handler* c = make(&dispose);
+  fail_nothrow_new = false;
+  EXPECT_EQ(nullptr, c);
+  EXPECT_EQ(ENOMEM, errno);
+  EXPECT_NE(nullptr, dispose);
+}
+
+// The only functions the module may define for the host are its factories.
+TEST(ModuleExports, OnlyTheFactoriesAreExported)
+{
+  std::string cmd = std::string("nm -D --defined-only ") + QUORVANE_MODULE_PATH;
+  FILE* nm = popen(cmd.c_str(), "r");
+  ASSERT_NE(nullptr, nm);
+  std::set<std::string> functions;
+  char line[4096];
+  while (std::fgets(line, sizeof line, nm) != nullptr)
+  {
+    char kind = 0;
+    char name[4000];
+    if (std::sscanf(line, "%*s %c %3999s", &kind, name) == 2 && (kind == 'T' || kind == 'W' || kind == 'i'))
+      functions.insert(name);
+  }
+  ASSERT_EQ(0, pclose(nm));
+  std::set<std::string> allowed = {"_make_Quorvane_Instance_Handler", "_make_JSON_RPC_Quorvane_Login_Handler"};
+  for (const std::string& f : functions)
+    EXPECT_TRUE(allowed.count(f) != 0) << "exported: " << f;
+  EXPECT_TRUE(functions.count("_make_Quorvane_Instance_Handler") != 0);
+}
+
+class Instances : public Module
+{
+protected:
+  void SetUp() override
+  {
+    Module::SetUp();
+    handler_ = make_(&dispose_);
+    ASSERT_NE(nullptr, handler_);
+  }
+  void TearDown() override
+  {
+    dispose_(handler_);
+    Module::TearDown();
+  }
+
+  Instance_Handler_Exterminator dispose_ = nullptr;
+  Instance_Handler* handler_ = nullptr;
+};
+
+TEST_F(Instances, ProbeAddsTheProxyAndKeepsOtherEntries)
+{
+  instances_type instances;
+  std::shared_ptr<Instance> other = std::make_shared<Instance>();
+  instances["other"] = other;
+  ASSERT_EQ(0, handler_->probe_instances(instances));
+  ASSERT_EQ(2u, instances.size());
+  EXPECT_EQ(other, instances["other"]);
+  const Instance& proxy = *instances.at("Quorvane_Proxy");
+  EXPECT_EQ("quorvane", proxy.type);
+  EXPECT_EQ("Quorvane_Proxy", proxy.name);
+  EXPECT_EQ("", proxy.uuid);
+  ASSERT_EQ(1u, proxy.options.size());
+  EXPECT_EQ(json_spirit::Value(true), proxy.options.at("is_proxy"));
+  EXPECT_TRUE(proxy.logon_options.empty());
+}
+
+TEST_F(Instances, ProbingAgainReplacesTheInstance)
+{
+  instances_type instances;
+  ASSERT_EQ(0, handler_->probe_instances(instances));
+  std::weak_ptr<Instance> first = instances["Quorvane_Proxy"];
+  ASSERT_EQ(0, handler_->probe_instances(instances));
+  EXPECT_EQ(1u, instances.size());
+  EXPECT_TRUE(first.expired()) << "the previous instance must be released";
+  EXPECT_NE(nullptr, instances["Quorvane_Proxy"]);
+}
+
+TEST_F(Instances, StateIsAlwaysEnabledAndLogonAcceptsAnything)
+{
+  std::string state = "previous text";
+  EXPECT_EQ(&state, &handler_->get_state("Quorvane_Proxy", state));
+  EXPECT_EQ("enabled", state);
+  state = "x";
+  handler_->get_state("no such instance", state);
+  EXPECT_EQ("enabled", state);
+  state.clear();
+  handler_->get_state(nullptr, state);
+  EXPECT_EQ("enabled", state);
+  EXPECT_EQ(0, handler_->logon(nullptr, nullptr, nullptr, nullptr));
+  json_spirit::Object opts;
+  EXPECT_EQ(0, handler_->logon("Quorvane_Proxy", "u", "p", &opts));
+}
+
+}  // namespace
