@@ -19,8 +19,13 @@ template <typename T>
 class HTTP_Base : public T
 {
 public:
-  HTTP_Base() : T(1), minor_version_(1) {}
+  /// An HTTP/1.1 message without headers; T is built with the CGI revision 1.
+  HTTP_Base() : T(1U), minor_version_(1) {}
   ~HTTP_Base() override {}
+
+  /// The minor number of the HTTP version: 1 for HTTP/1.1, 0 for HTTP/1.0.
+  int minor_version() const { return minor_version_; }
+  void minor_version(int val) { minor_version_ = val; }
 
   /// 0 when absent; otherwise the leading decimal digits of the value.
   ACE_UINT64 content_length() const override
@@ -29,6 +34,7 @@ public:
     return val == nullptr ? 0 : ACE_OS::strtoull(val, nullptr, 10);
   }
 
+  /// Stores @a val as decimal text.
   void content_length(ACE_UINT64 val) override
   {
     char buf[32];
@@ -39,7 +45,7 @@ public:
   /// The value as stored, or null.
   const char* content_type() const override { return this->headers_.get(HTTP_HEAD_CONTENT_TYPE, true); }
 
-  /// A null @a val removes the header.
+  /// Stores @a val unchanged; a null @a val is passed on (the host removes the header).
   void content_type(const char* val) override { this->headers_.put(HTTP_HEAD_CONTENT_TYPE, val, true); }
 
   /**
@@ -57,6 +63,7 @@ public:
     return minor_version_ > 0;
   }
 
+  /// Puts Connection "Keep-Alive" for true, "close" for false.
   virtual void keep_alive(bool val)
   {
     this->headers_.put(HTTP_HEAD_CONNECTION, val ? "Keep-Alive" : "close", true);
@@ -69,14 +76,14 @@ public:
     return val != nullptr && ACE_OS::strcmp(val, "chunked") == 0;
   }
 
-  /// True puts "chunked"; false removes the header.
+  /// True puts "chunked"; false puts a null value (the host removes the header).
   virtual void chunked_transfer_encoding(bool val)
   {
     this->headers_.put(HTTP_HEAD_TRANSFER_ENCODING, val ? "chunked" : nullptr, true);
   }
 
 protected:
-  int minor_version_;
+  int minor_version_;  ///< 1 for HTTP/1.1, 0 for HTTP/1.0
 };
 
 #endif /* SCRT_HTTP_BASE_H */

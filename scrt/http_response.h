@@ -21,8 +21,6 @@ public:
    * status line.
    */
   virtual bool parse_status_line(const char* line);
-
-  int minor_version() const { return minor_version_; }
 };
 
 #endif /* SCRT_HTTP_RESPONSE_H */
