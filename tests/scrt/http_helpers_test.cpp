@@ -46,16 +46,6 @@ TEST(Http_Encode_String, NullOrEmptyWritesNothing)
   EXPECT_EQ(out, "kepta");
 }
 
-TEST(Http_Encode_String, FlagWordsHaveTheirValues)
-{
-  // The flag table: values are part of the host's interface.
-  EXPECT_EQ(HUT_FLAG_SLASH | HUT_FLAG_UPPERCASE, 5U);
-  EXPECT_EQ(HUT_FLAG_KEEP_EXCLAMATION, 512U);
-  EXPECT_EQ(HUT_FLAG_KEEP_AT, 262144U);
-  EXPECT_EQ(HUT_FLAG_JS_ENCODE_URI_COMPONENT, 757U);
-  EXPECT_EQ(HUT_FLAG_JS_ENCODE_URI, 524028U);
-}
-
 /// An independent statement of one flag word: the bytes left as they are,
 /// the form of a space and the case of the digits.
 struct Rule
@@ -100,8 +90,8 @@ TEST(Http_Encode_String, EveryByteMatchesTheRuleOfEachFlagWord)
       SCOPED_TRACE(testing::Message() << "flags " << rule.flags << " byte " << c);
       EXPECT_EQ(encode(in, rule.flags), expected_for(rule, static_cast<unsigned char>(c)));
       // Bit 8 and the bits above bit 18 carry no flag.
-      EXPECT_EQ(encode(in, rule.flags | 256 | (ACE_UINT64(1) << 19) | (ACE_UINT64(1) << 63)),
-                expected_for(rule, static_cast<unsigned char>(c)));
+      const ACE_UINT64 unused = 256 | (ACE_UINT64(1) << 19) | (ACE_UINT64(1) << 31) | (ACE_UINT64(1) << 63);
+      EXPECT_EQ(encode(in, rule.flags | unused), expected_for(rule, static_cast<unsigned char>(c)));
     }
   }
 }
@@ -120,12 +110,5 @@ TEST(Http_Encode_String, EachKeepFlagKeepsOnlyItsCharacter)
     const std::string expected = all_escaped.substr(0, 3 * i) + reserved[i] + all_escaped.substr(3 * i + 3);
     EXPECT_EQ(encode(reserved, bits[i]), expected) << "flag " << bits[i];
   }
-}
-
-TEST(Http_Encode_String, ConcatenationEncodesPiecewise)
-{
-  const char* a = "x y/\xC3";
-  const char* b = "\xBC+z";
-  EXPECT_EQ(encode(a, 3) + encode(b, 3), encode("x y/\xC3\xBC+z", 3));
 }
 }  // namespace
