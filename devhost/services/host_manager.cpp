@@ -1,0 +1,103 @@
+#include "host/host_manager.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <ace/Log_Msg.h>
+
+Host_Manager* Host_Manager::instance()
+{
+  // A static object rather than a leaked one, so that the key's storage is
+  // released, and so wiped, at exit.
+  static Host_Manager manager;
+  return &manager;
+}
+
+Host_Manager::Host_Manager() : loaded_(false) {}
+
+const secure_ustring& Host_Manager::rsa_prvkey()
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!loaded_)
+  {
+    const char* path = std::getenv("QUORVANE_HOST_KEY");
+    if (path != nullptr && *path != '\0')
+      load_locked(path);
+    loaded_ = true;
+  }
+  return key_;
+}
+
+bool Host_Manager::key_file(const char* path)
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  key_.clear();
+  key_.shrink_to_fit();  // releases (and so wipes) the old block
+  if (path == nullptr)
+  {
+    loaded_ = false;
+    return true;
+  }
+  loaded_ = true;
+  return load_locked(path);
+}
+
+bool Host_Manager::load_locked(const char* path)
+{
+  // Plain POSIX reads straight into the secure string: a stdio or iostream
+  // buffer would keep a copy of the key in memory that nobody wipes.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: cannot open the private key file '%C': %m\n"), path));
+    return false;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+  {
+    ::close(fd);
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: the private key file '%C' is not a regular file\n"), path));
+    return false;
+  }
+  if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > MAX_KEY_FILE)
+  {
+    ::close(fd);
+    ACE_ERROR((LM_ERROR,
+               ACE_TEXT("Host_Manager: the private key file '%C' is empty or larger than %d bytes\n"), path,
+               static_cast<int>(MAX_KEY_FILE)));
+    return false;
+  }
+  if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
+    ACE_DEBUG(
+        (LM_WARNING,
+         ACE_TEXT(
+             "Host_Manager: the private key file '%C' is accessible to others (mode %o); use mode 0600\n"),
+         path, static_cast<unsigned>(st.st_mode & 07777)));
+
+  secure_ustring key;
+  key.resize(static_cast<std::size_t>(st.st_size));
+  std::size_t got = 0;
+  while (got < key.size())
+  {
+    ssize_t n = ::read(fd, &key[got], key.size() - got);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+    {
+      int saved = errno;
+      ::close(fd);
+      errno = n == 0 ? EIO : saved;
+      ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: cannot read the private key file '%C': %m\n"), path));
+      return false;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  key_.swap(key);  // the old (empty) block goes with `key`, wiped
+  return true;
+}
