@@ -11,12 +11,19 @@
 class HTTP_Response;
 
 /**
- * A client of one JSON REST endpoint.
+ * A client of one JSON REST endpoint, over HTTP/1.1 or HTTPS.
  *
  * `reset` records the endpoint and opens nothing; each `get` is one complete
  * exchange.  With @a share (the constructor's argument) the client takes its
- * connections, TLS sessions and CA store from the process-wide pool, so a
- * later request to the same endpoint reuses a warm connection.
+ * connection from the process-wide pool and gives it back after the
+ * exchange, so a later request to the same endpoint, from any client,
+ * reuses a warm connection; without, the client keeps one connection of its
+ * own.  DNS entries, TLS sessions and the loaded CA store are shared either
+ * way.
+ *
+ * TLS peer and host-name verification are always on.  Proxies come from
+ * the standard environment variables (http_proxy, https_proxy, no_proxy).
+ * Timeouts never use signals.
  *
  * One client is used by one thread at a time; clients on different threads
  * may run at once.
@@ -24,38 +31,51 @@ class HTTP_Response;
 class HOST_EXPORT JSON_RESTful_Client
 {
 public:
-  /// Process-wide settings of every client; changed before clients are used.
+  /// Process-wide settings of every client.
   struct Options
   {
-    /// Connection set-up limit, milliseconds.
+    /// Connection set-up limit, milliseconds (QUORVANE_CONNECT_TIMEOUT_MS).
     long connect_timeout_ms = 10000;
-    /// Whole exchange limit, milliseconds.
+    /// Whole exchange limit, milliseconds (QUORVANE_TIMEOUT_MS).
     long timeout_ms = 30000;
-    /// CA bundle for TLS peer verification; empty for the system's.
+    /// CA bundle (PEM file) for TLS peer verification; empty for the
+    /// system's (QUORVANE_CA_FILE).
     std::string ca_file;
-    /// Largest response body accepted, bytes.
+    /// Largest response body accepted, bytes (QUORVANE_MAX_BODY); a larger
+    /// one fails the exchange instead of growing memory.
     std::size_t max_body = 1024 * 1024;
   };
 
-  /// The settings in force: built-in defaults, then QUORVANE_CA_FILE, then
-  /// whatever `set_options` last set.
+  /// The settings in force: the defaults above, overridden by the
+  /// environment variables named there (read once, on first use of any
+  /// client), then by whatever `set_options` last set.  Thread-safe.
   static Options options();
+  /// Replaces the settings for exchanges that start afterwards.  Pooled
+  /// connections and TLS sessions made under the old settings are not
+  /// reused, since they may have been verified against another CA bundle.
+  /// Thread-safe.
   static void set_options(const Options& options);
 
+  /// Also performs libcurl's process-wide initialisation on first use.
   explicit JSON_RESTful_Client(bool share);
   ~JSON_RESTful_Client();
   JSON_RESTful_Client(const JSON_RESTful_Client&) = delete;
   JSON_RESTful_Client& operator=(const JSON_RESTful_Client&) = delete;
 
-  /// Records the endpoint; @a host may be a name, an IPv4 or an IPv6 literal.
-  /// Returns 0.
+  /// Records the endpoint; @a host may be a name, an IPv4 or an IPv6
+  /// literal (without brackets).  Opens nothing; returns 0.
   int reset(const char* host, unsigned short port, bool ssl);
 
   /**
-   * Sends @a req to the endpoint and fills @a resp's status and headers, and
-   * @a body (when not null) with the parsed JSON body (null when nothing
-   * parsed).  True when the exchange completed with a 2xx status and the
-   * body parsed as JSON; false otherwise, with one log line saying why.
+   * Sends @a req (method, path, query string when not empty, headers) to
+   * the endpoint.  Fills @a resp's status (0 when no reply came) and
+   * headers, and @a body (when not null) with the parsed JSON body, or null
+   * when nothing parsed.  True when the exchange completed with a 2xx
+   * status and the body parsed as JSON; false otherwise, with one error
+   * line naming the cause (resolution, refused connection, timeout, TLS
+   * handshake, certificate, body size, HTTP status, body not JSON).  A
+   * reply whose Date is more than five minutes from the local clock adds a
+   * warning about the local clock.
    */
   bool get(HTTP_Request& req, HTTP_Response& resp, json_spirit::Value* body);
 

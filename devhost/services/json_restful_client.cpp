@@ -1,0 +1,468 @@
+#include "host/json_restful_client.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include <ace/Log_Msg.h>
+#include <openssl/ssl.h>
+
+#include "devhost/json_reader.h"
+#include "devhost/services/curl_pool.h"
+#include "scrt/http_response.h"
+
+#ifndef QUORVANE_VERSION
+#define QUORVANE_VERSION "0"
+#endif
+
+class JSON_RESTful_Client::Impl
+{
+public:
+  explicit Impl(bool share) : share_(share), port_(0), ssl_(false) {}
+
+  bool share_;
+  std::string host_;
+  unsigned short port_;
+  bool ssl_;
+  /// The client's own handle when it does not take part in the pool.
+  devhost::Curl_Handle_Ptr private_;
+};
+
+namespace
+{
+/// Skew between the service's clock and ours that earns a warning, seconds.
+constexpr long JRC_CLOCK_SKEW_WARNING = 5 * 60;
+
+/// What the libcurl callbacks of one exchange write to.
+struct Exchange
+{
+  HTTP_Response* resp;
+  std::string body;
+  std::size_t max_body;
+  bool oversized;
+};
+
+std::string trim(const char* begin, const char* end)
+{
+  while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+    ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+    --end;
+  return std::string(begin, end);
+}
+
+size_t on_header(char* data, size_t size, size_t count, void* user)
+{
+  Exchange* ex = static_cast<Exchange*>(user);
+  size_t length = size * count;
+  std::string line = trim(data, data + length);
+  if (line.compare(0, 5, "HTTP/") == 0)
+  {
+    // A new status line (after a 1xx reply or a proxy's CONNECT answer)
+    // starts a new set of headers.
+    ex->resp->headers().clear();
+    ex->resp->parse_status_line(line.c_str());
+    return length;
+  }
+  std::string::size_type colon = line.find(':');
+  if (colon == std::string::npos || colon == 0)
+    return length;
+  std::string name = trim(line.data(), line.data() + colon);
+  std::string value = trim(line.data() + colon + 1, line.data() + line.size());
+  // Repeated fields combine into one comma-separated list (RFC 9110 5.3).
+  const char* old = ex->resp->headers().get(name.c_str(), true);
+  if (old != nullptr)
+    value = std::string(old) + ", " + value;
+  ex->resp->headers().put(name.c_str(), value.c_str(), true);
+  return length;
+}
+
+size_t on_body(char* data, size_t size, size_t count, void* user)
+{
+  Exchange* ex = static_cast<Exchange*>(user);
+  size_t length = size * count;
+  if (ex->body.size() + length > ex->max_body)
+  {
+    // Returning less than given makes libcurl abort with CURLE_WRITE_ERROR;
+    // a body without a Content-Length is stopped here at the cap.
+    ex->oversized = true;
+    return 0;
+  }
+  ex->body.append(data, length);
+  return length;
+}
+
+CURLcode on_ssl_context(CURL*, void* ssl_ctx, void* user)
+{
+  // Replace the (empty) store libcurl gave the new context with the shared
+  // one; set1 takes a reference, so the store outlives the context.
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(user));
+  return CURLE_OK;
+}
+
+const std::string& user_agent()
+{
+  static const std::string agent = std::string("quorvane/" QUORVANE_VERSION " (development host) libcurl/") +
+                                   curl_version_info(CURLVERSION_NOW)->version;
+  return agent;
+}
+
+// Percent-encodes what may not stand in a path (RFC 3986 3.3): everything
+// but unreserved characters, sub-delimiters, ':', '@' and '/'.
+std::string encode_path(const char* path)
+{
+  static const char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p != 0; ++p)
+  {
+    if (std::isalnum(*p) || std::strchr("-._~!$&'()*+,;=:@/", *p) != nullptr)
+      out += static_cast<char>(*p);
+    else
+    {
+      out += '%';
+      out += HEX[*p >> 4];
+      out += HEX[*p & 15];
+    }
+  }
+  return out;
+}
+
+bool has_line_break(const std::string& text)
+{
+  return text.find_first_of("\r\n") != std::string::npos;
+}
+
+void warn_clock_skew(const HTTP_Response& resp, const std::string& origin)
+{
+  const char* date = resp.headers().get("Date", true);
+  if (date == nullptr)
+    return;
+  time_t theirs = curl_getdate(date, nullptr);
+  if (theirs == -1)
+    return;
+  long skew = static_cast<long>(theirs - std::time(nullptr));
+  if (skew > JRC_CLOCK_SKEW_WARNING || skew < -JRC_CLOCK_SKEW_WARNING)
+    ACE_DEBUG(
+        (LM_WARNING,
+         ACE_TEXT("JSON_RESTful_Client: the appliance's clock looks wrong: it is %d s %C the clock of %C "
+                  "(Date: %C); signed requests fail until the clock is corrected\n"),
+         static_cast<int>(skew > 0 ? skew : -skew), skew > 0 ? "behind" : "ahead of", origin.c_str(), date));
+}
+
+// The cause of a failed transfer in words a person can act on.
+std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Exchange& ex,
+                           const devhost::Curl_Generation& gen, const std::string& host, unsigned short port)
+{
+  const JSON_RESTful_Client::Options& opt = gen.options();
+  std::string d = *detail != '\0' ? detail : curl_easy_strerror(rc);
+  switch (rc)
+  {
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return "cannot resolve the host name '" + host + "' (check the name and the DNS settings)";
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return "cannot resolve the proxy's host name (check the http_proxy/https_proxy environment): " + d;
+    case CURLE_COULDNT_CONNECT:
+    {
+      long os_errno = 0;
+      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
+      if (os_errno == ECONNREFUSED)
+        return "connection refused (is the service listening on port " + std::to_string(port) + "?)";
+      return "cannot connect: " +
+             (os_errno != 0 ? std::string(std::strerror(static_cast<int>(os_errno))) : d);
+    }
+    case CURLE_OPERATION_TIMEDOUT:
+    {
+      curl_off_t connected = 0;
+      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+      if (connected == 0)
+        return "timed out connecting (connect timeout " + std::to_string(opt.connect_timeout_ms) + " ms)";
+      return "timed out waiting for the reply (total timeout " + std::to_string(opt.timeout_ms) + " ms)";
+    }
+    case CURLE_SSL_CONNECT_ERROR:
+      return "TLS handshake failed: " + d;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return "the service's certificate was not accepted (CA bundle: " + gen.ca_name() + "): " + d;
+    case CURLE_SSL_CACERT_BADFILE:
+      return "cannot use the CA bundle " + gen.ca_name() + ": " + d;
+    case CURLE_FILESIZE_EXCEEDED:
+      return "the response body exceeds the limit of " + std::to_string(opt.max_body) + " bytes";
+    case CURLE_WRITE_ERROR:
+      if (ex.oversized)
+        return "the response body exceeds the limit of " + std::to_string(opt.max_body) + " bytes";
+      return d;
+    case CURLE_GOT_NOTHING:
+      return "the service closed the connection without replying";
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    {
+      // A peer that closes at once shows as a reset or as end of file,
+      // depending on whether our request reached it first; both are the same
+      // fault to the person reading this.
+      long header_bytes = 0;
+      curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &header_bytes);
+      if (header_bytes == 0)
+        return "the service closed the connection without replying (" + d + ")";
+      return "the connection broke while receiving the reply: " + d;
+    }
+    case CURLE_PARTIAL_FILE:
+      return "the connection broke while receiving the reply: " + d;
+    case CURLE_URL_MALFORMAT:
+      return "the request URL is malformed: " + d;
+    default:
+      return d;
+  }
+}
+
+}  // namespace
+
+JSON_RESTful_Client::Options JSON_RESTful_Client::options()
+{
+  return devhost::Curl_Pool::instance().options();
+}
+
+void JSON_RESTful_Client::set_options(const Options& options)
+{
+  devhost::Curl_Pool::instance().set_options(options);
+}
+
+JSON_RESTful_Client::JSON_RESTful_Client(bool share) : impl_(new Impl(share))
+{
+  devhost::Curl_Pool::instance();  // libcurl's global set-up, before any use
+}
+
+JSON_RESTful_Client::~JSON_RESTful_Client()
+{
+  delete impl_;
+}
+
+int JSON_RESTful_Client::reset(const char* host, unsigned short port, bool ssl)
+{
+  impl_->host_ = host != nullptr ? host : "";
+  impl_->port_ = port;
+  impl_->ssl_ = ssl;
+  return 0;
+}
+
+bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spirit::Value* body)
+{
+  if (body != nullptr)
+    *body = json_spirit::Value();
+  resp.status(0);
+  resp.headers().clear();
+
+  const char* method = http_method_string(req.method());
+  std::string host = impl_->host_;
+  // An IPv6 literal is bracketed in a URL (RFC 3986 3.2.2).
+  if (host.find(':') != std::string::npos && host[0] != '[')
+    host = "[" + host + "]";
+  std::string origin =
+      std::string(impl_->ssl_ ? "https" : "http") + "://" + host + ":" + std::to_string(impl_->port_);
+  const char* raw_path = req.path() != nullptr ? req.path() : "";
+  std::string path = req.encode_path() ? encode_path(raw_path) : std::string(raw_path);
+  if (path.empty() || path[0] != '/')
+    path = "/" + path;
+  // The log names the resource without its query string, which may carry
+  // credentials in other services' schemes.
+  std::string target = origin + path;
+
+  if (impl_->host_.empty() || impl_->port_ == 0)
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: no endpoint was set\n"), method,
+               target.c_str()));
+    return false;
+  }
+  std::string url = target;
+  const char* query = req.query_string();
+  if (query != nullptr && *query != '\0')
+    url = url + "?" + query;
+
+  devhost::Curl_Pool& pool = devhost::Curl_Pool::instance();
+  devhost::Curl_Handle_Ptr handle;
+  if (impl_->share_)
+    handle = pool.acquire(origin);
+  else
+  {
+    // A private handle made under other options may hold connections that
+    // were verified against another CA bundle; it is replaced.
+    if (impl_->private_ && impl_->private_->generation != pool.current())
+      impl_->private_.reset();
+    if (!impl_->private_)
+      impl_->private_ = pool.create_private();
+    handle = std::move(impl_->private_);
+  }
+  if (!handle)
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: libcurl cannot create a handle\n"),
+               method, target.c_str()));
+    return false;
+  }
+  const devhost::Curl_Generation& gen = *handle->generation;
+  const Options& opt = gen.options();
+
+  X509_STORE* store = nullptr;
+  if (impl_->ssl_)
+  {
+    std::string error;
+    store = handle->generation->ca_store(error);
+    if (store == nullptr)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: %C\n"), method, target.c_str(),
+                 error.c_str()));
+      if (impl_->share_)
+        pool.release(std::move(handle));
+      else
+        impl_->private_ = std::move(handle);
+      return false;
+    }
+  }
+
+  devhost::Curl_Slist_Ptr headers;
+  bool has_accept = false;
+  std::string bad_header;
+  for (const std::pair<std::string, std::string>& h : req.headers().list())
+  {
+    if (has_line_break(h.first) || has_line_break(h.second) || h.first.empty())
+    {
+      bad_header = h.first;
+      break;
+    }
+    if (strcasecmp(h.first.c_str(), "Accept") == 0)
+      has_accept = true;
+    // "Name;" is libcurl's way of sending a header with an empty value.
+    std::string line = h.second.empty() ? h.first + ";" : h.first + ": " + h.second;
+    curl_slist* next = curl_slist_append(headers.get(), line.c_str());
+    if (next == nullptr)
+    {
+      bad_header = h.first;
+      break;
+    }
+    headers.release();
+    headers.reset(next);
+  }
+  if (bad_header.empty() && !has_accept)
+  {
+    curl_slist* next = curl_slist_append(headers.get(), "Accept: application/json");
+    if (next != nullptr)
+    {
+      headers.release();
+      headers.reset(next);
+    }
+  }
+  if (!bad_header.empty())
+  {
+    ACE_ERROR((LM_ERROR,
+               ACE_TEXT("JSON_RESTful_Client: %C %C failed: the request header '%C' is not valid\n"), method,
+               target.c_str(), bad_header.c_str()));
+    if (impl_->share_)
+      pool.release(std::move(handle));
+    else
+      impl_->private_ = std::move(handle);
+    return false;
+  }
+
+  Exchange ex;
+  ex.resp = &resp;
+  ex.max_body = opt.max_body;
+  ex.oversized = false;
+  char detail[CURL_ERROR_SIZE];
+  detail[0] = '\0';
+
+  CURL* easy = handle->easy.get();
+  curl_easy_reset(easy);  // keeps the connections, the share and the caches
+  CURLcode rc = CURLE_OK;
+  // Each step is checked; the first failure ends the chain.
+#define JRC_SETOPT(opt_, val_) (rc = rc != CURLE_OK ? rc : curl_easy_setopt(easy, opt_, val_))
+  JRC_SETOPT(CURLOPT_URL, url.c_str());
+  JRC_SETOPT(CURLOPT_PROTOCOLS_STR, "http,https");
+  JRC_SETOPT(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  JRC_SETOPT(CURLOPT_ERRORBUFFER, detail);
+  // The host calls from many threads; a timeout must never raise SIGALRM.
+  JRC_SETOPT(CURLOPT_NOSIGNAL, 1L);
+  JRC_SETOPT(CURLOPT_CONNECTTIMEOUT_MS, opt.connect_timeout_ms);
+  JRC_SETOPT(CURLOPT_TIMEOUT_MS, opt.timeout_ms);
+  JRC_SETOPT(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(opt.max_body));
+  JRC_SETOPT(CURLOPT_USERAGENT, user_agent().c_str());
+  JRC_SETOPT(CURLOPT_HTTPHEADER, headers.get());
+  JRC_SETOPT(CURLOPT_HEADERFUNCTION, &on_header);
+  JRC_SETOPT(CURLOPT_HEADERDATA, &ex);
+  JRC_SETOPT(CURLOPT_WRITEFUNCTION, &on_body);
+  JRC_SETOPT(CURLOPT_WRITEDATA, &ex);
+  if (req.method() == HTTP_METHOD_GET)
+  {
+    JRC_SETOPT(CURLOPT_HTTPGET, 1L);
+  }
+  else if (req.method() == HTTP_METHOD_HEAD)
+  {
+    JRC_SETOPT(CURLOPT_NOBODY, 1L);
+  }
+  else
+  {
+    JRC_SETOPT(CURLOPT_CUSTOMREQUEST, method);
+  }
+  if (impl_->ssl_)
+  {
+    // Verification is not optional.  libcurl is told of no CA file of its
+    // own, so it loads nothing per connection; the shared store is put on
+    // each new TLS context instead.
+    JRC_SETOPT(CURLOPT_SSL_VERIFYPEER, 1L);
+    JRC_SETOPT(CURLOPT_SSL_VERIFYHOST, 2L);
+    JRC_SETOPT(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    JRC_SETOPT(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    JRC_SETOPT(CURLOPT_SSL_CTX_FUNCTION, &on_ssl_context);
+    JRC_SETOPT(CURLOPT_SSL_CTX_DATA, static_cast<void*>(store));
+  }
+#undef JRC_SETOPT
+  if (rc == CURLE_OK)
+    rc = curl_easy_perform(easy);
+
+  long status = 0;
+  curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+  if (status > 0)
+    resp.status(static_cast<int>(status));
+  warn_clock_skew(resp, origin);
+
+  bool ok = false;
+  if (rc != CURLE_OK)
+  {
+    std::string cause = transfer_cause(easy, rc, detail, ex, gen, impl_->host_, impl_->port_);
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: %C\n"), method, target.c_str(),
+               cause.c_str()));
+  }
+  else
+  {
+    json_spirit::Value parsed;
+    bool is_json = json_spirit::read(ex.body, parsed);
+    if (status < 200 || status > 299)
+    {
+      const char* reason = http_status_string(static_cast<int>(status));
+      ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: the service answered HTTP %d %C\n"),
+                 method, target.c_str(), static_cast<int>(status), reason != nullptr ? reason : ""));
+    }
+    else if (!is_json)
+    {
+      const char* type = resp.headers().get("Content-Type", true);
+      ACE_ERROR((LM_ERROR,
+                 ACE_TEXT("JSON_RESTful_Client: %C %C failed: the reply body (%d bytes, Content-Type %C) "
+                          "is not JSON\n"),
+                 method, target.c_str(), static_cast<int>(ex.body.size()), type != nullptr ? type : "none"));
+    }
+    else
+      ok = true;
+    if (is_json && body != nullptr)
+      *body = std::move(parsed);
+  }
+
+  // Detach everything that points into this frame before the handle goes
+  // back: a later curl_easy_reset does not run callbacks, but nothing may
+  // dangle meanwhile.
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+  if (impl_->share_)
+    pool.release(std::move(handle));
+  else
+    impl_->private_ = std::move(handle);
+  return ok;
+}
