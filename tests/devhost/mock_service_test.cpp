@@ -1,0 +1,265 @@
+// The service emulator: its signature check against an independent
+// reference signer (Python's hmac, base64 and urllib.parse.quote), its
+// refusals, fault modes, logging and clean stop.
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/json_restful_client.h"
+#include "scrt/http_response.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/mock_service.h"
+
+namespace
+{
+using test_support::Mock_Service;
+using test_support::Program_Result;
+using test_support::run_program;
+
+const char* const AK = "AK-7f3a";
+const char* const SK = "SK-e1b9c0d2-secret-key-of-the-account";
+
+// The reference signer: the rule as a service developer would write it in
+// Python, sharing nothing with the emulator's C++.
+const char* const REFERENCE_SIGNER = R"PY(
+import base64, hashlib, hmac, sys, urllib.parse
+now, ak, sk, path, query = sys.argv[1:6]
+text = now + "_" + ak + "_" + path + "_" + query
+mac = hmac.new(sk.encode(), text.encode(), hashlib.sha256).digest()
+print(urllib.parse.quote(base64.b64encode(mac).decode(), safe=""))
+)PY";
+
+std::string reference_signature(const std::string& now, const std::string& ak, const std::string& sk,
+                                const std::string& path, const std::string& query)
+{
+  Program_Result r = run_program({"python3", "-c", REFERENCE_SIGNER, now, ak, sk, path, query});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == '\r'))
+    r.out.pop_back();
+  return r.out;
+}
+
+std::string now_ms(long offset_s = 0)
+{
+  return std::to_string((static_cast<long long>(std::time(nullptr)) + offset_s) * 1000);
+}
+
+struct Reply
+{
+  bool ok = false;
+  int status = 0;
+  json_spirit::Value body;
+};
+
+Reply get(int port, const std::string& path, const std::string& query,
+          const std::vector<std::pair<std::string, std::string>>& headers)
+{
+  JSON_RESTful_Client client(true);
+  client.reset("127.0.0.1", static_cast<unsigned short>(port), false);
+  HTTP_Request req(HTTP_METHOD_GET, path.c_str(), false);
+  req.query_string_buffer() = query;
+  for (const auto& h : headers)
+    req.headers().put(h.first.c_str(), h.second.c_str(), true);
+  HTTP_Response resp;
+  Reply r;
+  test_support::Log_Capture quiet;  // the client's failure lines are expected here
+  r.ok = client.get(req, resp, &r.body);
+  r.status = resp.status();
+  return r;
+}
+
+/// A settings request signed by the reference signer with the given parts.
+Reply signed_get(int port, const std::string& now, const std::string& ak, const std::string& sk,
+                 const std::string& query = "", const std::string& signed_query = "(same)")
+{
+  std::string sig =
+      reference_signature(now, ak, sk, "/fcc/v1/settings", signed_query == "(same)" ? query : signed_query);
+  return get(port, "/fcc/v1/settings", query,
+             {{"Client-Now", now}, {"X-Auth-Accesskey", ak}, {"X-Auth-Signature", sig}});
+}
+
+long long result_code(const Reply& r)
+{
+  if (r.body.type() != json_spirit::obj_type)
+    return -1;
+  auto it = r.body.get_obj().find("result_code");
+  return it == r.body.get_obj().end() ? -1 : it->second.get_int64();
+}
+
+std::string version(const Reply& r)
+{
+  if (r.body.type() != json_spirit::obj_type || r.body.get_obj().count("data") == 0)
+    return "(none)";
+  const json_spirit::Object& data = r.body.get_obj().at("data").get_obj();
+  auto it = data.find("aboutus_version");
+  return it == data.end() ? "(none)" : it->second.get_str();
+}
+
+std::vector<std::string> service_args(std::vector<std::string> extra = {})
+{
+  std::vector<std::string> args = {"--access-key", AK, "--secret-key", SK, "--version", "7.3.1-test"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+TEST(Mock_Service, AcceptsRequestSignedByTheReference)
+{
+  Mock_Service svc(service_args());
+  ASSERT_TRUE(svc.running()) << svc.error();
+  Reply r = signed_get(svc.port(), now_ms(), AK, SK);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(result_code(r), 10000);
+  EXPECT_EQ(version(r), "7.3.1-test");
+}
+
+TEST(Mock_Service, SignatureCoversTheRawQuery)
+{
+  Mock_Service svc(service_args());
+  ASSERT_TRUE(svc.running()) << svc.error();
+  EXPECT_EQ(signed_get(svc.port(), now_ms(), AK, SK, "a=x+y&b=%2F").status, 200);
+  Reply tampered = signed_get(svc.port(), now_ms(), AK, SK, "a=x+y&b=%2F", "a=x+y&b=%2Fz");
+  EXPECT_EQ(tampered.status, 403);
+  EXPECT_EQ(result_code(tampered), 10005);
+}
+
+TEST(Mock_Service, RefusesWrongSignatureAccessKeyAndClock)
+{
+  Mock_Service svc(service_args({"--max-skew", "300"}));
+  ASSERT_TRUE(svc.running()) << svc.error();
+  struct Case
+  {
+    const char* what;
+    Reply reply;
+    int status;
+    int code;
+  } cases[] = {
+      {"signed with another secret", signed_get(svc.port(), now_ms(), AK, "another-secret"), 403, 10005},
+      {"another access key", signed_get(svc.port(), now_ms(), "AK-other", SK), 403, 10004},
+      {"Client-Now ten minutes old", signed_get(svc.port(), now_ms(-600), AK, SK), 401, 10003},
+      {"Client-Now ten minutes ahead", signed_get(svc.port(), now_ms(600), AK, SK), 401, 10003},
+      {"Client-Now that is not a number", signed_get(svc.port(), "17e11", AK, SK), 401, 10002},
+      {"no headers at all", get(svc.port(), "/fcc/v1/settings", "", {}), 401, 10001},
+  };
+  for (const Case& c : cases)
+  {
+    EXPECT_FALSE(c.reply.ok) << c.what;
+    EXPECT_EQ(c.reply.status, c.status) << c.what;
+    EXPECT_EQ(result_code(c.reply), c.code) << c.what;
+    ASSERT_EQ(c.reply.body.type(), json_spirit::obj_type) << c.what;
+    EXPECT_EQ(c.reply.body.get_obj().count("message"), 1u) << c.what;
+  }
+  // Within the allowed skew is fine.
+  EXPECT_EQ(signed_get(svc.port(), now_ms(-60), AK, SK).status, 200);
+}
+
+TEST(Mock_Service, BodyFaults)
+{
+  {
+    Mock_Service svc(service_args({"--fault", "no-version"}));
+    ASSERT_TRUE(svc.running()) << svc.error();
+    Reply r = signed_get(svc.port(), now_ms(), AK, SK);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(result_code(r), 10000);
+    EXPECT_EQ(version(r), "(none)");
+  }
+  {
+    Mock_Service svc(service_args({"--fault", "array"}));
+    ASSERT_TRUE(svc.running()) << svc.error();
+    Reply r = signed_get(svc.port(), now_ms(), AK, SK);
+    EXPECT_EQ(r.body.type(), json_spirit::array_type);
+  }
+  {
+    Mock_Service svc(service_args({"--fault", "not-json"}));
+    ASSERT_TRUE(svc.running()) << svc.error();
+    Reply r = signed_get(svc.port(), now_ms(), AK, SK);
+    EXPECT_EQ(r.status, 200);
+    EXPECT_TRUE(r.body.is_null());
+  }
+}
+
+TEST(Mock_Service, LogsOneLinePerRequestWithoutSecrets)
+{
+  Mock_Service svc(service_args());
+  ASSERT_TRUE(svc.running()) << svc.error();
+  std::string now = now_ms();
+  std::string sig = reference_signature(now, AK, SK, "/fcc/v1/settings", "");
+  signed_get(svc.port(), now, AK, SK);
+  signed_get(svc.port(), now, AK, "wrong");
+  std::string log = svc.stderr_text();
+  EXPECT_NE(log.find("GET /fcc/v1/settings from 127.0.0.1:"), std::string::npos) << log;
+  EXPECT_NE(log.find("-> 200 ok"), std::string::npos) << log;
+  EXPECT_NE(log.find("-> 403 the signature does not match"), std::string::npos) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_EQ(log.find(SK), std::string::npos) << "the secret key is never logged";
+  EXPECT_EQ(log.find(sig), std::string::npos) << "nor a signature";
+}
+
+TEST(Mock_Service, StopsCleanlyOnSigtermAndSigint)
+{
+  Mock_Service term(service_args());
+  ASSERT_TRUE(term.running()) << term.error();
+  EXPECT_EQ(term.stop(), 0);
+
+  Mock_Service interrupted(service_args());
+  ASSERT_TRUE(interrupted.running()) << interrupted.error();
+  ASSERT_EQ(::kill(interrupted.pid(), SIGINT), 0);
+  EXPECT_EQ(interrupted.stop(), 0);
+}
+
+TEST(Mock_Service, StopsPromptlyWithARequestHeldAndAConnectionOpen)
+{
+  Mock_Service svc(service_args({"--fault", "no-reply"}));
+  ASSERT_TRUE(svc.running()) << svc.error();
+  JSON_RESTful_Client::Options saved = JSON_RESTful_Client::options();
+  JSON_RESTful_Client::Options o = saved;
+  o.timeout_ms = 200;
+  JSON_RESTful_Client::set_options(o);
+  get(svc.port(), "/echo", "", {});
+  JSON_RESTful_Client::set_options(saved);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(svc.stop(), 0);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
+}
+
+TEST(Mock_Service, UsageOnBadArguments)
+{
+  struct Case
+  {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{"--access-key", AK}, "--access-key and --secret-key are required"},
+      {{"--access-key", AK, "--secret-key", SK, "--fault", "explode"}, "unknown fault 'explode'"},
+      {{"--access-key", AK, "--secret-key", SK, "--listen", "127.0.0.1"}, "bad --listen"},
+      {{"--access-key", AK, "--secret-key", SK, "--tls-cert", "x.pem"}, "go together"},
+      {{"--access-key", AK, "--secret-key", SK, "--max-skew", "-1"}, "bad option"},
+      {{"--secret-key"}, "needs a value"},
+  };
+  for (const Case& c : cases)
+  {
+    std::vector<std::string> argv{Mock_Service::program()};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    Program_Result r = run_program(argv);
+    EXPECT_EQ(r.exit_code, 2) << c.says;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("usage: quorvane-mock-service"), std::string::npos) << r.err;
+  }
+}
+
+TEST(Mock_Service, LauncherReportsAFailedStart)
+{
+  Mock_Service bad({"--access-key", AK});
+  EXPECT_FALSE(bad.running());
+  EXPECT_NE(bad.error().find("ended before it listened"), std::string::npos) << bad.error();
+  EXPECT_NE(bad.error().find("--secret-key are required"), std::string::npos) << "its stderr is quoted";
+}
+
+}  // namespace
