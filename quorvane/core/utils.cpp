@@ -1,0 +1,44 @@
+#include "quorvane/core/utils.h"
+
+#include <string>
+#include <utility>
+
+#include <ace/Log_Msg.h>
+
+#include "host/crypto.h"
+#include "host/host_manager.h"
+#include "host/json_spirit_utils.h"
+#include "scrt/secure_string.h"
+
+namespace quorvane
+{
+namespace
+{
+// OpenSSL's RSA_PKCS1_PADDING: the appliance's web page encrypts with it.
+const int RSA_PADDING_PKCS1 = 1;
+}  // namespace
+
+bool check_host_info(json_spirit::Object& host_info)
+{
+  const std::string* sk = json_spirit::object_get_str(host_info, "secret_key");
+  if (sk == nullptr)
+  {
+    ACE_DEBUG((LM_ERROR,
+               ACE_TEXT("Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n")));
+    return false;
+  }
+  secure_string secure_sk(sk->data(), sk->size());
+  const secure_ustring& private_key = Host_Manager::instance()->rsa_prvkey();
+  RSA_Decoder decoder(reinterpret_cast<const unsigned char*>(secure_sk.data()), secure_sk.size(),
+                      private_key.c_str(), private_key.size(), true, RSA_PADDING_PKCS1);
+  if (!decoder)
+  {
+    ACE_DEBUG((LM_ERROR, ACE_TEXT("Failed to decrypt secret_key.\n")));
+    return false;
+  }
+  secure_string plain(reinterpret_cast<const char*>(decoder.get()), decoder.length());
+  host_info["secret_key"] = json_spirit::Value(std::move(plain));
+  return true;
+}
+
+}  // namespace quorvane

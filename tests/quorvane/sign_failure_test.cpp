@@ -1,0 +1,118 @@
+// The two ways signing can fail, forced from outside: the HMAC generator
+// gives no result, and the formatter cannot grow its buffer for a long text
+// to sign.  This program replaces the host's HMAC_Generator constructor and
+// the C library's realloc, so it holds only these tests.
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "host/crypto.h"
+#include "quorvane/core/quorvane_client.h"
+#include "tests/support/log_capture.h"
+
+extern "C" void* __libc_realloc(void* p, std::size_t n);
+
+namespace
+{
+std::atomic<bool> fail_realloc{false};
+std::atomic<bool> hmac_gives_nothing{false};
+std::atomic<int> hmac_calls{0};
+std::atomic<long> hmac_data_length{-1};
+}  // namespace
+
+extern "C" void* realloc(void* p, std::size_t n)
+{
+  if (fail_realloc)
+    return nullptr;
+  return __libc_realloc(p, n);
+}
+
+// A generator that records what it was given and holds a fixed result, or
+// none when the test asks for a failure.
+HMAC_Generator::HMAC_Generator(const void*, unsigned long, const void*, unsigned long data_length, const char*, bool)
+{
+  ++hmac_calls;
+  hmac_data_length = static_cast<long>(data_length);
+  if (hmac_gives_nothing)
+    return;
+  static const char SIG[] = "c2lnbmF0dXJl/+=";
+  std::unique_ptr<unsigned char[]> result(new unsigned char[sizeof SIG]);
+  std::memcpy(result.get(), SIG, sizeof SIG);
+  assign(std::move(result), sizeof SIG - 1, sizeof SIG);
+}
+
+HMAC_Generator::~HMAC_Generator() {}
+
+namespace
+{
+class Test_Client : public quorvane::Quorvane_Client
+{
+public:
+  explicit Test_Client(const quorvane::Auth_Info& info) : Quorvane_Client(info) {}
+  using Quorvane_Client::sign;
+};
+
+quorvane::Auth_Info account(const std::string& access_key)
+{
+  quorvane::Auth_Info info;
+  info.host = "127.0.0.1";
+  info.access_key = access_key;
+  info.secret_key = "secret";
+  return info;
+}
+
+void expect_unsigned(const HTTP_Request& req)
+{
+  EXPECT_EQ(nullptr, req.headers().get("Client-Now", true));
+  EXPECT_EQ(nullptr, req.headers().get("X-Auth-Accesskey", true));
+  EXPECT_EQ(nullptr, req.headers().get("X-Auth-Signature", true));
+}
+
+TEST(SignFailure, NoHmacResultPutsNoHeaderAndLogsOnce)
+{
+  Test_Client client(account("AK"));
+  HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
+  test_support::Log_Capture log;
+  hmac_gives_nothing = true;
+  bool signed_ok = client.sign("/fcc/v1/settings", nullptr, req);
+  hmac_gives_nothing = false;
+  EXPECT_FALSE(signed_ok);
+  expect_unsigned(req);
+  ASSERT_EQ(1u, log.records().size());
+  EXPECT_EQ("Failed to calculate signature, result is empty.\n", log.records()[0].text);
+  EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), log.records()[0].priority);
+}
+
+TEST(SignFailure, AFailedFormatNeverReachesTheGenerator)
+{
+  // An access key long enough that the text to sign needs the heap.
+  Test_Client client(account(std::string(300, 'k')));
+  HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
+  test_support::Log_Capture log;
+  hmac_calls = 0;
+  fail_realloc = true;
+  bool signed_ok = client.sign("/fcc/v1/settings", nullptr, req);
+  fail_realloc = false;
+  EXPECT_FALSE(signed_ok);
+  EXPECT_EQ(0, hmac_calls.load()) << "a length of 0 or less must not be signed";
+  expect_unsigned(req);
+  ASSERT_EQ(1u, log.records().size());
+  EXPECT_EQ("Failed to calculate signature, result is empty.\n", log.records()[0].text);
+}
+
+TEST(SignFailure, ALongTextToSignIsSignedWhole)
+{
+  Test_Client client(account(std::string(300, 'k')));
+  HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
+  ASSERT_TRUE(client.sign("/fcc/v1/settings", nullptr, req));
+  const std::string now = req.headers().get("Client-Now", true);
+  EXPECT_EQ(static_cast<long>(now.size() + 1 + 300 + 1 + 16 + 1), hmac_data_length.load());
+  EXPECT_STREQ("c2lnbmF0dXJl%2F%2B%3D", req.headers().get("X-Auth-Signature", true));
+}
+
+}  // namespace

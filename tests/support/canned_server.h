@@ -1,0 +1,59 @@
+#ifndef TESTS_SUPPORT_CANNED_SERVER_H
+#define TESTS_SUPPORT_CANNED_SERVER_H
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace httplib
+{
+class Server;
+}
+
+namespace test_support
+{
+/// What a canned server received last.
+struct Received_Request
+{
+  std::string method;
+  std::string path;
+  std::string query;  ///< raw, without "?"
+  /// Header values as the server library gives them: percent-decoded.
+  std::map<std::string, std::string> headers;
+};
+
+/**
+ * An HTTP server on 127.0.0.1 and an ephemeral port, in this process, that
+ * answers every request with the status and body it is given.  Started by
+ * the constructor (which returns once it accepts connections), stopped by
+ * the destructor.
+ */
+class Canned_Server
+{
+public:
+  Canned_Server(int status, const std::string& body);
+  ~Canned_Server();
+  Canned_Server(const Canned_Server&) = delete;
+  Canned_Server& operator=(const Canned_Server&) = delete;
+
+  int port() const { return port_; }
+  void answer(int status, const std::string& body);
+  Received_Request last() const;
+  int requests() const;
+
+private:
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_;
+  mutable std::mutex lock_;
+  int status_;
+  std::string body_;
+  Received_Request last_;
+  int requests_;
+};
+
+}  // namespace test_support
+
+#endif /* TESTS_SUPPORT_CANNED_SERVER_H */
