@@ -1,0 +1,247 @@
+// The login handler end to end, as the host drives it: the built module
+// loaded with dlopen, a recording channel, a real appliance key, and a
+// service on loopback.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <ace/Log_Msg.h>
+#include <gtest/gtest.h>
+
+#include "host/json_spirit_utils.h"
+#include "tests/support/canned_server.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/login_fixture.h"
+
+namespace
+{
+using json_spirit::Value;
+using test_support::Canned_Server;
+using test_support::Log_Capture;
+using test_support::Login_Module_Fixture;
+using test_support::Recording_Channel;
+
+const char SECRET[] = "plain-secret-key-of-the-account-0123456789";
+const char SUCCESS[] = R"({"result_code": 10000, "data": {"aboutus_version": "4.2.0"}})";
+
+class Login : public ::testing::Test
+{
+protected:
+  static void SetUpTestSuite() { module_ = new Login_Module_Fixture; }
+  static void TearDownTestSuite()
+  {
+    delete module_;
+    module_ = nullptr;
+  }
+
+  void SetUp() override { channel_.reset(new Recording_Channel); }
+
+  Recording_Channel& channel() { return *static_cast<Recording_Channel*>(channel_.get()); }
+
+  // Params of a login to 127.0.0.1:port with the encrypted secret, plus @a extra members.
+  std::string params(int port, const std::string& extra = "") const
+  {
+    return R"({"host": "127.0.0.1", "port": )" + std::to_string(port) + R"(, "access_key": "AK", "secret_key": ")" +
+           ciphertext() + "\"" + extra + "}";
+  }
+  std::string ciphertext() const
+  {
+    if (ciphertext_.empty())
+      ciphertext_ = module_->key().encrypt(SECRET);
+    return ciphertext_;
+  }
+
+  int call(JSON_RPC_Object_var obj) { return module_->handler().handle_object_i(channel_, obj); }
+
+  // Sends one request and returns its only reply.
+  std::string reply_to(const std::string& params_json, int id = 1)
+  {
+    JSON_RPC_Object_var obj = Login_Module_Fixture::request(Value(id), params_json);
+    last_request_ = obj;
+    EXPECT_EQ(0, call(obj));
+    std::vector<std::string> replies = channel().replies();
+    EXPECT_EQ(1u, replies.size());
+    return replies.empty() ? std::string() : replies.back();
+  }
+
+  static std::string error(int id, int code, const std::string& message)
+  {
+    return R"({"error":{"code":)" + std::to_string(code) + R"(,"message":")" + message + R"("},"id":)" +
+           std::to_string(id) + R"(,"jsonrpc":"2.0"})";
+  }
+
+  // The request's "secret_key" member after the handler ran.
+  const Value& secret_member() const
+  {
+    const JSON_RPC_Request* req = static_cast<const JSON_RPC_Request*>(last_request_.get());
+    return req->params.get_obj().at("secret_key");
+  }
+
+  static Login_Module_Fixture* module_;
+  JSON_RPC_Channel_var channel_;
+  JSON_RPC_Object_var last_request_;
+  mutable std::string ciphertext_;
+};
+
+Login_Module_Fixture* Login::module_ = nullptr;
+
+TEST_F(Login, SuccessAnswersTheVersionAndKeepsTheDecryptedKeyInTheRequest)
+{
+  Canned_Server server(200, SUCCESS);
+  Log_Capture log;
+  EXPECT_EQ(R"({"id":1,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":"4.2.0"}})",
+            reply_to(params(server.port())));
+  EXPECT_TRUE(log.records().empty()) << log.text();
+  ASSERT_EQ(json_spirit::secure_str_type, secret_member().type());
+  EXPECT_EQ(SECRET, std::string(secret_member().get_secure_str().c_str()));
+}
+
+TEST_F(Login, ObjectsThatAreNotRequestsGetNoReply)
+{
+  JSON_RPC_Notification* note = new JSON_RPC_Notification;
+  JSON_RPC_Object_var notification(note);
+  JSON_RPC_Request req;
+  JSON_RPC_Object_var response(new JSON_RPC_Response(&req));
+  for (JSON_RPC_Object_var obj : {notification, response})
+  {
+    Log_Capture log;
+    EXPECT_EQ(-1, call(obj));
+    ASSERT_EQ(1u, log.records().size());
+    EXPECT_EQ(static_cast<unsigned long>(LM_EMERGENCY), log.records()[0].priority);
+    const std::string text = log.records()[0].text;
+    EXPECT_EQ(0u, text.find("Unexpected error in ")) << text;
+    EXPECT_NE(std::string::npos, text.find("quorvane_login_handler.cpp:")) << text;
+    EXPECT_NE(std::string::npos, text.find(", obj is not JSON-RPC request!\n")) << text;
+  }
+  EXPECT_TRUE(channel().replies().empty());
+}
+
+TEST_F(Login, AGoneRequesterGetsNoReplyAndItsParamsAreNotRead)
+{
+  JSON_RPC_Object_var obj = Login_Module_Fixture::request(Value(1), params(1));
+  Log_Capture log;
+  EXPECT_EQ(-1, module_->handler().handle_object_i(JSON_RPC_Channel_var(), obj));
+  ASSERT_EQ(1u, log.records().size());
+  EXPECT_EQ("Abort handling JSON-RPC request, requester has gone.\n", log.records()[0].text);
+  EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), log.records()[0].priority);
+  const JSON_RPC_Request* req = static_cast<const JSON_RPC_Request*>(obj.get());
+  EXPECT_EQ(json_spirit::str_type, req->params.get_obj().at("secret_key").type());
+}
+
+TEST_F(Login, ParamsThatAreNotAnObject)
+{
+  const char* rows[] = {"[1, 2]", R"("text")", "null", "5"};
+  int id = 10;
+  for (const char* p : rows)
+  {
+    SetUp();
+    Log_Capture log;
+    EXPECT_EQ(error(id, -32602, "Invalid params: params type must be object."), reply_to(p, id)) << p;
+    EXPECT_TRUE(log.records().empty()) << p;
+    ++id;
+  }
+}
+
+TEST_F(Login, AMissingSecretKey)
+{
+  Log_Capture log;
+  EXPECT_EQ(error(1, -32602, "Invalid params"), reply_to("{}"));
+  ASSERT_EQ(1u, log.records().size());
+  EXPECT_EQ("Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n",
+            log.records()[0].text);
+}
+
+TEST_F(Login, ASecretKeyThatDoesNotDecryptStaysAsItWas)
+{
+  const char* rows[] = {"bm90IGEgY2lwaGVydGV4dA==", "not base64 at all!", ""};
+  for (const char* bad : rows)
+  {
+    SetUp();
+    Log_Capture log;
+    EXPECT_EQ(error(1, -32602, "Invalid params"),
+              reply_to(std::string(R"({"host": "127.0.0.1", "secret_key": ")") + bad + "\"}"))
+        << bad;
+    EXPECT_NE(std::string::npos, log.text().find("Failed to decrypt secret_key.\n")) << log.text();
+    ASSERT_EQ(json_spirit::str_type, secret_member().type());
+    EXPECT_EQ(bad, secret_member().get_str());
+  }
+}
+
+TEST_F(Login, CredentialsThatDoNotLoad)
+{
+  // Ports outside 1 to 65535 and members of the wrong JSON type are refused
+  // rather than narrowed or taken for absent.
+  const char* rows[] = {R"(, "port": 70000)", R"(, "port": -1)", R"(, "ssl": "true")", R"(, "host": 1)"};
+  for (const char* extra : rows)
+  {
+    SetUp();
+    Log_Capture log;
+    std::string p = params(1, extra);
+    p.replace(p.find(R"("port": 1, )"), 11, "");
+    EXPECT_EQ(error(1, -32602, "Invalid params"), reply_to(p)) << p;
+    std::vector<test_support::Log_Record> recs = log.records();
+    ASSERT_EQ(1u, recs.size()) << log.text();
+    EXPECT_EQ(0u, recs[0].text.find("Failed to load  from JSON: ")) << recs[0].text;
+    // The secret was decrypted before the credentials failed to load.
+    EXPECT_EQ(json_spirit::secure_str_type, secret_member().type());
+  }
+}
+
+TEST_F(Login, OnlyASecretKeyGoesOnWithTheDefaults)
+{
+  // No host: the client is built with the defaults and the request fails.
+  Log_Capture log;
+  EXPECT_EQ(error(1, -32603, "Failed to login Quorvane."),
+            reply_to(R"({"secret_key": ")" + ciphertext() + "\"}"));
+  EXPECT_NE(std::string::npos, log.text().find("request:'http://:30188/fcc/v1/settings'")) << log.text();
+}
+
+TEST_F(Login, AFailedVersionRequest)
+{
+  Canned_Server server(200, R"({"result_code": 10003, "message": "bad signature"})");
+  Log_Capture log;
+  EXPECT_EQ(error(7, -32603, "Failed to login Quorvane."), reply_to(params(server.port()), 7));
+  std::vector<test_support::Log_Record> recs = log.records();
+  ASSERT_EQ(2u, recs.size()) << log.text();
+  EXPECT_EQ("Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
+                std::to_string(server.port()) + "/fcc/v1/settings': the response HTTP status is 200 OK\n",
+            recs[0].text);
+  EXPECT_EQ("response body:\n{\"message\":\"bad signature\",\"result_code\":10003}\n", recs[1].text);
+  EXPECT_EQ(json_spirit::secure_str_type, secret_member().type());
+}
+
+// Over every failure path, neither the plain secret nor its ciphertext
+// reaches a log line or a reply.
+TEST_F(Login, NoSecretInAnyLogOrReply)
+{
+  Canned_Server ok(200, SUCCESS);
+  Canned_Server refused(403, R"({"result_code": 40300})");
+  Canned_Server no_version(200, R"({"result_code": 10000})");
+  Canned_Server array(200, "[]");
+  const std::string cases[] = {
+      params(ok.port()),
+      params(refused.port()),
+      params(no_version.port()),
+      params(array.port()),
+      params(ok.port(), R"(, "ssl": true)"),
+      params(ok.port(), R"(, "ssl": "yes")"),
+      params(1),
+      R"({"secret_key": ")" + ciphertext() + "x\"}",
+      R"({"secret_key": ")" + ciphertext() + R"(", "port": 99999})",
+  };
+  Log_Capture log;
+  for (const std::string& p : cases)
+  {
+    SetUp();
+    std::string reply = reply_to(p);
+    EXPECT_EQ(std::string::npos, reply.find(SECRET)) << reply;
+    EXPECT_EQ(std::string::npos, reply.find(ciphertext())) << reply;
+  }
+  const std::string text = log.text();
+  EXPECT_FALSE(text.empty());
+  EXPECT_EQ(std::string::npos, text.find(SECRET)) << text;
+  EXPECT_EQ(std::string::npos, text.find(ciphertext().substr(0, 40))) << text;
+}
+
+}  // namespace

@@ -1,0 +1,69 @@
+#include "tests/support/login_fixture.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+#include "devhost/json_reader.h"
+#include "host/host_manager.h"
+#include "host/json_spirit_utils.h"
+
+namespace test_support
+{
+int Recording_Channel::send(JSON_RPC_Object_var obj)
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  replies_.push_back(json_spirit::JSON_Dump(obj->to_json(), false));
+  return 0;
+}
+
+std::vector<std::string> Recording_Channel::replies()
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  return replies_;
+}
+
+namespace
+{
+typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
+}
+
+Login_Module_Fixture::Login_Module_Fixture()
+    : module_(nullptr), dispose_(nullptr), handler_(nullptr), key_(new Test_Key)
+{
+  if (!Host_Manager::instance()->key_file(key_->file().c_str()))
+    throw std::runtime_error("cannot configure the appliance key");
+  module_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  if (module_ == nullptr)
+    throw std::runtime_error(std::string("cannot load the module: ") + dlerror());
+  Login_Factory make = reinterpret_cast<Login_Factory>(dlsym(module_, "_make_JSON_RPC_Quorvane_Login_Handler"));
+  if (make == nullptr)
+    throw std::runtime_error("the module has no login factory");
+  handler_ = dynamic_cast<JSON_RPC_Thread_Handler*>(make(&dispose_));
+  if (handler_ == nullptr)
+    throw std::runtime_error("the login factory failed");
+}
+
+Login_Module_Fixture::~Login_Module_Fixture()
+{
+  if (handler_ != nullptr)
+  {
+    handler_->fini();
+    dispose_(handler_);
+  }
+  if (module_ != nullptr)
+    dlclose(module_);
+}
+
+JSON_RPC_Object_var Login_Module_Fixture::request(const json_spirit::Value& id, const std::string& params_json)
+{
+  JSON_RPC_Request* req = new JSON_RPC_Request;
+  JSON_RPC_Object_var var(req);
+  req->method = "login";
+  req->id = id;
+  if (!json_spirit::read(params_json, req->params))
+    throw std::runtime_error("bad params in a test: " + params_json);
+  return var;
+}
+
+}  // namespace test_support
