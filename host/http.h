@@ -167,6 +167,8 @@ public:
   explicit CGI_Response(unsigned status_class);
   ~CGI_Response() override;
 
+  /// The message's CGI revision, as given to the constructor.
+  unsigned status_class() const { return status_class_; }
   /// The HTTP status; 0 until a reply has been received.
   int status() const { return status_; }
   void status(int status) { status_ = status; }
