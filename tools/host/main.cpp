@@ -17,6 +17,14 @@ struct Command
 
 const Command COMMANDS[] = {
   {"probe", cmd_probe, "probe [--module FILE]"},
+  {"keygen", cmd_keygen, "keygen --out DIR"},
+  {"encrypt", cmd_encrypt, "encrypt --pubkey FILE   (the secret on stdin)"},
+  {"login", cmd_login,
+   "login [--module FILE] --key FILE --host H [--port N] [--ssl] --access-key AK\n"
+   "        [--ca-file F] [--timeout S]   (the secret in QUORVANE_SECRET_KEY or on stdin)"},
+  {"rpc", cmd_rpc,
+   "rpc [--module FILE] --key FILE [--ca-file F] [--timeout S] [--method NAME] [--threads N]\n"
+   "        (JSON-RPC 2.0 messages on stdin, one per line; replies on stdout)"},
 };
 
 void usage()
