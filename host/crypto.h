@@ -5,16 +5,17 @@
 #include "scrt/codec_impl_t.h"
 
 /**
- * HMAC of @a data under @a key with the digest @a digest ("sha256",
- * "sha512", ... as OpenSSL names them).
+ * HMAC (RFC 2104) of @a data under @a key with the digest @a digest
+ * ("sha256", "sha512", ... as OpenSSL names them; not XOFs such as SHAKE).
  *
  * With @a base64 the result is the Base64 text of the MAC (standard
  * alphabet, "=" padded, no line breaks), NUL-terminated, `length()` not
  * counting the NUL; without, the raw MAC bytes.  An empty key or empty data
  * is valid.  An unknown digest name (logged once per call as a warning),
  * a null pointer with a non-zero length, or any OpenSSL failure leaves no
- * result.  Every buffer that held the MAC is wiped.  Thread-safe: calls on
- * different threads share nothing but the prepared algorithm.
+ * result.  Every buffer that held the MAC or key-derived state is wiped
+ * before the constructor returns.  Thread-safe: calls on different threads
+ * share nothing but the digest, fetched once per process and name.
  */
 class HOST_EXPORT HMAC_Generator : public Codec_Impl_T<unsigned char>
 {

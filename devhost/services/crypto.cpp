@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cstring>
-#include <map>
 #include <mutex>
 #include <new>
 #include <string>
@@ -42,58 +41,102 @@ private:
 
 // ---------------------------------------------------------------- HMAC
 
-// OpenSSL 3 looks the algorithm up in its provider store on every HMAC()
-// call, and setting a digest by name on a MAC context looks the digest up
-// too.  Both lookups happen here once: the MAC once per process, and one
-// keyless template context per digest name, which each call duplicates and
-// keys.  Duplicating instead of sharing one context keeps calls on
-// different threads independent, and the keyed copy is freed (and cleansed
-// by OpenSSL) as soon as the call ends, so no key-derived state lingers.
-class Hmac_Templates
+/// Largest digest block this HMAC handles (SHA3-224's 144 is the largest
+/// OpenSSL's default provider has).
+constexpr std::size_t HMAC_MAX_BLOCK = 256;
+
+// HMAC is computed here as RFC 2104 defines it, over a digest fetched once
+// per process and name, rather than through OpenSSL's MAC API:
+// - OpenSSL 3 looks the algorithm up on every HMAC() call, and setting the
+//   digest on a new EVP_MAC context by name looks it up again;
+// - a reused EVP_MAC context keeps the keyed inner and outer states until
+//   it is re-keyed or freed, so either key-derived state would outlive the
+//   call or each call would pay for a new context (about as much as the
+//   MAC itself).
+// Computed on one digest context, the keyed states exist only between the
+// pad blocks and the final block of each pass; what the context holds
+// afterwards is the digest output, and the pads are wiped on return.
+class Hmac_Digests
 {
 public:
-  Hmac_Templates() : mac_(EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr)) {}
+  Hmac_Digests() { OPENSSL_init_crypto(0, nullptr); }
 
-  devhost::Mac_Ctx_Ptr context(const char* digest)
+  /// The digest named @a name, fetched on first use; null (and a warning)
+  /// for unknown names and for digests HMAC is not defined over.
+  const EVP_MD* get(const char* name)
   {
-    if (!mac_ || digest == nullptr)
-      return devhost::Mac_Ctx_Ptr();
+    if (name == nullptr)
+      return nullptr;
     std::lock_guard<std::mutex> guard(lock_);
-    std::map<std::string, devhost::Mac_Ctx_Ptr>::iterator it = templates_.find(digest);
-    if (it == templates_.end())
+    for (const Entry& e : digests_)
+      if (e.name == name)
+        return e.md.get();
+    devhost::Md_Ptr md(EVP_MD_fetch(nullptr, name, nullptr));
+    if (!md || (EVP_MD_get_flags(md.get()) & EVP_MD_FLAG_XOF) != 0 || EVP_MD_get_block_size(md.get()) <= 0 ||
+        static_cast<std::size_t>(EVP_MD_get_block_size(md.get())) > HMAC_MAX_BLOCK)
     {
-      devhost::Mac_Ctx_Ptr tmpl(EVP_MAC_CTX_new(mac_.get()));
-      if (!tmpl)
-        return devhost::Mac_Ctx_Ptr();
-      OSSL_PARAM params[] = {
-          OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>(digest), 0),
-          OSSL_PARAM_construct_end()};
-      if (EVP_MAC_CTX_set_params(tmpl.get(), params) != 1)
-      {
-        // Unknown names are not remembered: a caller that keeps passing
-        // one pays a failed lookup each time, but the map cannot grow
-        // without bound.
-        ACE_DEBUG((LM_WARNING, ACE_TEXT("HMAC_Generator: unknown digest '%C'\n"), digest));
-        return devhost::Mac_Ctx_Ptr();
-      }
-      it = templates_.emplace(digest, std::move(tmpl)).first;
+      // Unknown names are not remembered, so the list cannot grow without
+      // bound; a caller that keeps passing one pays a lookup each time.
+      ACE_DEBUG((LM_WARNING, ACE_TEXT("HMAC_Generator: unknown digest '%C'\n"), name));
+      return nullptr;
     }
-    return devhost::Mac_Ctx_Ptr(EVP_MAC_CTX_dup(it->second.get()));
+    digests_.push_back(Entry{name, std::move(md)});
+    return digests_.back().md.get();
   }
 
 private:
-  devhost::Mac_Ptr mac_;
+  struct Entry
+  {
+    std::string name;
+    devhost::Md_Ptr md;
+  };
   std::mutex lock_;
-  std::map<std::string, devhost::Mac_Ctx_Ptr> templates_;
+  std::vector<Entry> digests_;
 };
 
-Hmac_Templates& hmac_templates()
+Hmac_Digests& hmac_digests()
 {
-  // Constructed on first use; its fetch initialises OpenSSL first, so
-  // OpenSSL's exit-time cleanup is registered before (and runs after) this
-  // object's destructor.
-  static Hmac_Templates templates;
-  return templates;
+  // Constructed on first use after initialising OpenSSL, so OpenSSL's
+  // exit-time cleanup is registered before (and runs after) this object's
+  // destructor, which frees the digests.
+  static Hmac_Digests digests;
+  return digests;
+}
+
+/// HMAC of @a data under @a key into @a mac (EVP_MAX_MD_SIZE bytes); its
+/// length, or 0 on failure.
+unsigned int hmac(const EVP_MD* md, const unsigned char* key, std::size_t key_length,
+                  const unsigned char* data, std::size_t data_length, unsigned char* mac)
+{
+  devhost::Md_Ctx_Ptr ctx(EVP_MD_CTX_new());
+  if (!ctx)
+    return 0;
+  std::size_t block = static_cast<std::size_t>(EVP_MD_get_block_size(md));
+  unsigned char pad[HMAC_MAX_BLOCK];
+  unsigned char inner[EVP_MAX_MD_SIZE];
+  std::memset(pad, 0, block);
+  unsigned int length = 0;
+  bool ok = true;
+  // RFC 2104: a key longer than the block is replaced by its digest; the
+  // key is then padded with zeros to the block.
+  if (key_length > block)
+    ok = EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1 &&
+         EVP_DigestUpdate(ctx.get(), key, key_length) == 1 &&
+         EVP_DigestFinal_ex(ctx.get(), pad, &length) == 1;
+  else if (key_length != 0)
+    std::memcpy(pad, key, key_length);
+  for (std::size_t i = 0; i < block; ++i)
+    pad[i] ^= 0x36;
+  ok = ok && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1 && EVP_DigestUpdate(ctx.get(), pad, block) == 1 &&
+       (data_length == 0 || EVP_DigestUpdate(ctx.get(), data, data_length) == 1) &&
+       EVP_DigestFinal_ex(ctx.get(), inner, &length) == 1;
+  for (std::size_t i = 0; i < block; ++i)
+    pad[i] ^= 0x36 ^ 0x5c;
+  ok = ok && EVP_DigestInit_ex(ctx.get(), md, nullptr) == 1 && EVP_DigestUpdate(ctx.get(), pad, block) == 1 &&
+       EVP_DigestUpdate(ctx.get(), inner, length) == 1 && EVP_DigestFinal_ex(ctx.get(), mac, &length) == 1;
+  secure_memset(pad, 0, sizeof pad);
+  secure_memset(inner, 0, sizeof inner);
+  return ok ? length : 0;
 }
 
 // ---------------------------------------------------------------- RSA
@@ -189,24 +232,17 @@ HMAC_Generator::HMAC_Generator(const void* key, unsigned long key_length, const 
   devhost::Openssl_Error_Scope errors;
   if ((key == nullptr && key_length != 0) || (data == nullptr && data_length != 0))
     return;
-  devhost::Mac_Ctx_Ptr ctx = hmac_templates().context(digest);
-  if (!ctx)
-    return;
-  // HMAC pads the key with zero bytes to the block size, so an empty key
-  // and a single zero byte give the same MAC; the provider refuses a
-  // zero-length key, so the empty one is passed in that form.
-  static const unsigned char ZERO_KEY[1] = {0};
-  const unsigned char* k = key_length == 0 ? ZERO_KEY : static_cast<const unsigned char*>(key);
-  std::size_t k_length = key_length == 0 ? 1 : key_length;
-  if (EVP_MAC_init(ctx.get(), k, k_length, nullptr) != 1)
-    return;
-  if (data_length != 0 &&
-      EVP_MAC_update(ctx.get(), static_cast<const unsigned char*>(data), data_length) != 1)
+  const EVP_MD* md = hmac_digests().get(digest);
+  if (md == nullptr)
     return;
   unsigned char mac[EVP_MAX_MD_SIZE];
-  std::size_t mac_length = 0;
-  if (EVP_MAC_final(ctx.get(), mac, &mac_length, sizeof mac) != 1)
+  unsigned int mac_length = hmac(md, static_cast<const unsigned char*>(key), key_length,
+                                 static_cast<const unsigned char*>(data), data_length, mac);
+  if (mac_length == 0)
+  {
+    secure_memset(mac, 0, sizeof mac);
     return;
+  }
   if (base64)
   {
     Wiped_Buffer text(devhost::base64_length(mac_length) + 1);
@@ -225,6 +261,7 @@ HMAC_Generator::HMAC_Generator(const void* key, unsigned long key_length, const 
     std::size_t capacity = raw.capacity();
     assign(raw.release(), mac_length, capacity);
   }
+  errors.dismiss();
 }
 
 HMAC_Generator::~HMAC_Generator() {}
@@ -285,6 +322,7 @@ RSA_Decoder::RSA_Decoder(const unsigned char* data, unsigned long data_length, c
   plain.get()[out_length] = 0;
   std::size_t capacity = plain.capacity();
   assign(plain.release(), out_length, capacity);
+  errors.dismiss();
 }
 
 RSA_Decoder::~RSA_Decoder() {}

@@ -21,8 +21,6 @@ struct Openssl_Free
 
 typedef std::unique_ptr<BIO, Openssl_Free<BIO, BIO_free_all>> Bio_Ptr;
 typedef std::unique_ptr<EVP_ENCODE_CTX, Openssl_Free<EVP_ENCODE_CTX, EVP_ENCODE_CTX_free>> Encode_Ctx_Ptr;
-typedef std::unique_ptr<EVP_MAC, Openssl_Free<EVP_MAC, EVP_MAC_free>> Mac_Ptr;
-typedef std::unique_ptr<EVP_MAC_CTX, Openssl_Free<EVP_MAC_CTX, EVP_MAC_CTX_free>> Mac_Ctx_Ptr;
 typedef std::unique_ptr<EVP_MD, Openssl_Free<EVP_MD, EVP_MD_free>> Md_Ptr;
 typedef std::unique_ptr<EVP_MD_CTX, Openssl_Free<EVP_MD_CTX, EVP_MD_CTX_free>> Md_Ctx_Ptr;
 typedef std::unique_ptr<EVP_PKEY, Openssl_Free<EVP_PKEY, EVP_PKEY_free>> Pkey_Ptr;
@@ -31,16 +29,27 @@ typedef std::unique_ptr<X509_STORE, Openssl_Free<X509_STORE, X509_STORE_free>> X
 
 /**
  * Empties the calling thread's OpenSSL error queue when it goes out of
- * scope, so that a failure here is not reported again by the next OpenSSL
- * user on the thread (libcurl reads the queue after its own calls).
+ * scope, unless `dismiss` was called, so that a failure here is not
+ * reported again by the next OpenSSL user on the thread (libcurl reads the
+ * queue after its own calls).  Success paths dismiss it: clearing costs
+ * about as much as a SHA-256 block.
  */
 class Openssl_Error_Scope
 {
 public:
-  Openssl_Error_Scope() {}
-  ~Openssl_Error_Scope() { ERR_clear_error(); }
+  Openssl_Error_Scope() : armed_(true) {}
+  ~Openssl_Error_Scope()
+  {
+    if (armed_)
+      ERR_clear_error();
+  }
   Openssl_Error_Scope(const Openssl_Error_Scope&) = delete;
   Openssl_Error_Scope& operator=(const Openssl_Error_Scope&) = delete;
+
+  void dismiss() { armed_ = false; }
+
+private:
+  bool armed_;
 };
 
 /**

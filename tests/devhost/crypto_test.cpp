@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 
 #include "devhost/services/openssl_util.h"
 #include "tests/support/log_capture.h"
@@ -107,6 +108,38 @@ TEST(HMAC_Generator, OtherDigestsByName)
   EXPECT_EQ(hmac_text("", "", "SHA256"), "thNnmggU2ex3L5XXeMNfxf8Wl8STcVZTxscSFEKSxa0=");
 }
 
+std::string openssl_hmac(const char* digest, const std::string& key, const std::string& data)
+{
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  static const unsigned char ZERO = 0;
+  const unsigned char* k = key.empty() ? &ZERO : reinterpret_cast<const unsigned char*>(key.data());
+  if (HMAC(EVP_get_digestbyname(digest), k, key.empty() ? 1 : static_cast<int>(key.size()),
+           reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &length) == nullptr)
+    return "(openssl failed)";
+  return to_base64(std::string(reinterpret_cast<char*>(mac), length));
+}
+
+TEST(HMAC_Generator, MatchesOpensslAroundEveryBlockSize)
+{
+  // The reference is OpenSSL's own one-shot HMAC().  Key lengths straddle
+  // each digest's block (64 for SHA-1 and SHA-256, 128 for SHA-512, 136
+  // for SHA3-256), where RFC 2104 switches to hashing the key first.
+  for (const char* digest : {"sha1", "sha256", "sha512", "sha3-256"})
+    for (std::size_t key_length : {1, 20, 63, 64, 65, 127, 128, 129, 135, 136, 137, 300})
+    {
+      std::string key(key_length, '\0');
+      for (std::size_t i = 0; i < key_length; ++i)
+        key[i] = static_cast<char>(i * 7 + 1);
+      for (std::size_t data_length : {0, 1, 55, 64, 1000})
+      {
+        std::string data(data_length, 'd');
+        EXPECT_EQ(hmac_text(key, data, digest), openssl_hmac(digest, key, data))
+            << digest << ", key " << key_length << " bytes, data " << data_length << " bytes";
+      }
+    }
+}
+
 TEST(HMAC_Generator, UnknownDigestOrNullInputGivesNoResult)
 {
   test_support::Log_Capture log;
@@ -116,6 +149,7 @@ TEST(HMAC_Generator, UnknownDigestOrNullInputGivesNoResult)
   EXPECT_EQ(unknown.length(), 0u);
   EXPECT_NE(log.text().find("unknown digest 'sha257'"), std::string::npos) << log.text();
   EXPECT_FALSE(HMAC_Generator("k", 1, "d", 1, nullptr, true));
+  EXPECT_FALSE(HMAC_Generator("k", 1, "d", 1, "shake256", true)) << "HMAC is not defined over an XOF";
   EXPECT_FALSE(HMAC_Generator(nullptr, 1, "d", 1, "sha256", true));
   EXPECT_FALSE(HMAC_Generator("k", 1, nullptr, 1, "sha256", true));
   // A known digest still works after an unknown one was asked for.
