@@ -215,10 +215,14 @@ Curl_Handle_Ptr Curl_Pool::acquire(const std::string& endpoint)
     {
       Curl_Handle_Ptr handle = std::move(idle_[pick]);
       idle_.erase(idle_.begin() + static_cast<std::ptrdiff_t>(pick));
+      handle->endpoint = endpoint;
       return handle;
     }
   }
-  return create(generation, true);
+  Curl_Handle_Ptr handle = create(generation, true);
+  if (handle)
+    handle->endpoint = endpoint;
+  return handle;
 }
 
 Curl_Handle_Ptr Curl_Pool::create_private()

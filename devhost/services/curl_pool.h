@@ -72,6 +72,8 @@ struct Curl_Handle
   Curl_Ptr easy;
   /// "scheme://host:port" of the connection the handle last made.
   std::string endpoint;
+  /// Whether the options fixed for the handle's life have been set.
+  bool configured = false;
 };
 typedef std::unique_ptr<Curl_Handle> Curl_Handle_Ptr;
 
