@@ -149,17 +149,6 @@ protected:
 
 test_support::Temp_Dir* Client_Test::dir_ = nullptr;
 
-TEST_F(Client_Test, DefaultsAreThoseOfTheHostProgram)
-{
-  // The values the host's users are promised: 10 s to connect, 30 s in all,
-  // 1 MiB of body.
-  JSON_RESTful_Client::Options o;
-  EXPECT_EQ(o.connect_timeout_ms, 10000);
-  EXPECT_EQ(o.timeout_ms, 30000);
-  EXPECT_EQ(o.max_body, 1024u * 1024u);
-  EXPECT_TRUE(o.ca_file.empty());
-}
-
 TEST_F(Client_Test, PlainHttpSuccess)
 {
   test_support::Mock_Service svc(ACCOUNT);
