@@ -34,6 +34,7 @@ public:
 
   secure_allocator() noexcept {}
   secure_allocator(const secure_allocator& other) noexcept : std::allocator<T>(other) {}
+  secure_allocator& operator=(const secure_allocator&) noexcept = default;
   template <typename U>
   secure_allocator(const secure_allocator<U>&) noexcept
   {
