@@ -1,6 +1,7 @@
 #include "host/json_rpc.h"
 
 #include <cerrno>
+#include <memory>
 #include <new>
 
 JSON_RPC_Object::~JSON_RPC_Object() {}
@@ -77,7 +78,12 @@ int JSON_RPC_Channel::send_error(int code, const json_spirit::Value& id, const c
     errno = ENOMEM;
     return -1;
   }
-  return send(JSON_RPC_Object_var(reply));
+  // ACE's pointer allocates its counter and throws std::bad_alloc without
+  // taking the object when that fails: it stays ours until the pointer holds it.
+  std::unique_ptr<JSON_RPC_Error_Response> pending(reply);
+  JSON_RPC_Object_var var(reply);
+  pending.release();
+  return send(var);
 }
 
 JSON_RPC_Handler::JSON_RPC_Handler() {}

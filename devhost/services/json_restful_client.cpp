@@ -230,9 +230,13 @@ void JSON_RESTful_Client::set_options(const Options& options)
   devhost::Curl_Pool::instance().set_options(options);
 }
 
-JSON_RESTful_Client::JSON_RESTful_Client(bool share) : impl_(new Impl(share))
+JSON_RESTful_Client::JSON_RESTful_Client(bool share) : impl_(nullptr)
 {
-  devhost::Curl_Pool::instance();  // libcurl's global set-up, before any use
+  // libcurl's global set-up, before any use.  It comes first: should it
+  // throw (no memory), no Impl is left behind, since a constructor that
+  // throws runs no destructor.
+  devhost::Curl_Pool::instance();
+  impl_ = new Impl(share);
 }
 
 JSON_RESTful_Client::~JSON_RESTful_Client()

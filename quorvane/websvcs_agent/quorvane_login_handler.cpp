@@ -69,7 +69,11 @@ int JSON_RPC_Quorvane_Login_Handler::handle_object_i(JSON_RPC_Channel_var channe
     return chn->send_error(JSON_RPC_E_INTERNAL_ERROR, req.id, "Internal error, out of memory.",
                            json_spirit::Value::null);
   }
+  // The pointer's own bookkeeping is allocated too, and when that fails it
+  // throws without taking the response: hold it until the pointer owns it.
+  std::unique_ptr<JSON_RPC_Response> pending(resp);
   JSON_RPC_Object_var reply(resp);
+  pending.release();
   json_spirit::Object result;
   result["code"] = 0;
   result["message"] = "Success to login";
