@@ -3,6 +3,8 @@
 // to sign.  This program replaces the host's HMAC_Generator constructor and
 // the C library's realloc, so it holds only these tests.
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +17,6 @@
 #include "quorvane/core/quorvane_client.h"
 #include "tests/support/log_capture.h"
 
-extern "C" void* __libc_realloc(void* p, std::size_t n);
-
 namespace
 {
 std::atomic<bool> fail_realloc{false};
@@ -25,11 +25,15 @@ std::atomic<int> hmac_calls{0};
 std::atomic<long> hmac_data_length{-1};
 }  // namespace
 
+// Stands in front of the C library's realloc (and a sanitizer's): the next
+// one in the lookup order does the real work.
 extern "C" void* realloc(void* p, std::size_t n)
 {
+  typedef void* (*Realloc)(void*, std::size_t);
+  static const Realloc next = reinterpret_cast<Realloc>(dlsym(RTLD_NEXT, "realloc"));
   if (fail_realloc)
     return nullptr;
-  return __libc_realloc(p, n);
+  return next(p, n);
 }
 
 // A generator that records what it was given and holds a fixed result, or
