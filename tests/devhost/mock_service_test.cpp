@@ -229,6 +229,17 @@ TEST(Mock_Service, StopsPromptlyWithARequestHeldAndAConnectionOpen)
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);
 }
 
+TEST(Mock_Service, StopsWhenItsLauncherGoes)
+{
+  // run_program closes the emulator's stdin at once, as a launcher's death
+  // would; the emulator must then exit by itself, cleanly.
+  Program_Result r = run_program({Mock_Service::program(), "--access-key", AK, "--secret-key", SK, "--listen",
+                                  "127.0.0.1:0", "--stop-on-stdin-eof"},
+                                 "", 10000);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.out.compare(0, 23, "listening on 127.0.0.1:"), 0) << r.out;
+}
+
 TEST(Mock_Service, UsageOnBadArguments)
 {
   struct Case

@@ -263,7 +263,8 @@ std::string Mock_Service::program()
   return QUORVANE_BIN_DIR "/quorvane-mock-service";
 }
 
-Mock_Service::Mock_Service(const std::vector<std::string>& args) : pid_(-1), port_(0), stdout_fd_(-1)
+Mock_Service::Mock_Service(const std::vector<std::string>& args)
+    : pid_(-1), port_(0), stdout_fd_(-1), stdin_fd_(-1)
 {
   std::string log = temp_root() + "/quorvane-mock-service-XXXXXX";
   int log_fd = ::mkostemp(&log[0], O_CLOEXEC);
@@ -274,9 +275,19 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args) : pid_(-1), por
   }
   stderr_path_ = log;
   int out[2];
+  int in[2];
   if (::pipe2(out, O_CLOEXEC) != 0)
   {
     ::close(log_fd);
+    error_ = std::string("cannot make a pipe: ") + std::strerror(errno);
+    return;
+  }
+  // The emulator's stdin is a pipe whose only writer is this object: if
+  // this process dies without stopping it (a crashed test), the pipe ends
+  // and the emulator stops by itself instead of outliving the test.
+  if (::pipe2(in, O_CLOEXEC) != 0)
+  {
+    ::close(log_fd), ::close(out[0]), ::close(out[1]);
     error_ = std::string("cannot make a pipe: ") + std::strerror(errno);
     return;
   }
@@ -290,19 +301,22 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args) : pid_(-1), por
     argv.push_back("--listen");
     argv.push_back("127.0.0.1:0");
   }
+  argv.push_back("--stop-on-stdin-eof");
   argv.insert(argv.end(), args.begin(), args.end());
   std::vector<char*> c_args = c_strings(argv);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
   pid_t pid = 0;
   int rc = posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
+  ::close(in[0]);
   ::close(log_fd);
+  stdin_fd_ = in[1];
   if (rc != 0)
   {
     ::close(out[0]);
@@ -373,11 +387,12 @@ int Mock_Service::stop()
     code = exit_code(terminate(pid_, 10000));
     pid_ = -1;
   }
-  if (stdout_fd_ >= 0)
-  {
-    ::close(stdout_fd_);
-    stdout_fd_ = -1;
-  }
+  for (int* fd : {&stdout_fd_, &stdin_fd_})
+    if (*fd >= 0)
+    {
+      ::close(*fd);
+      *fd = -1;
+    }
   return code;
 }
 

@@ -63,7 +63,9 @@ bool make_certificate(const std::string& cert, const std::string& key, const std
  * "listening on HOST:PORT" line.  When that fails, `running()` is false and
  * `error()` says why, with what the emulator wrote to stderr.  The
  * destructor stops it by its PID: SIGTERM, then SIGKILL when it has not
- * exited 10 s later.  Its stderr goes to a file, readable through
+ * exited 10 s later.  Should this process die first, the emulator stops
+ * by itself (its stdin, a pipe from here, ends).  Its stderr goes to a
+ * file, readable through
  * `stderr_text()`.  One object is used by one thread.
  */
 class Mock_Service
@@ -93,6 +95,7 @@ private:
   pid_t pid_;
   int port_;
   int stdout_fd_;
+  int stdin_fd_;
   std::string stderr_path_;
   std::string error_;
 };

@@ -73,6 +73,7 @@ struct Config
   long long max_skew_s = 300;
   Fault fault = FAULT_NONE;
   long delay_ms = 2000;
+  bool stop_on_stdin_eof = false;
   long long date_offset_s = 0;
 };
 
@@ -90,6 +91,8 @@ void usage()
                "                         oversized-chunked, no-reply, close, slow\n"
                "  --delay-ms N           delay of the slow fault (default 2000)\n"
                "  --date-offset SECONDS  shift the Date header (to emulate a skewed clock)\n"
+               "  --stop-on-stdin-eof    stop when stdin ends (a launcher's pipe: the\n"
+               "                         emulator goes when its launcher dies)\n"
                "Resources: GET /fcc/v1/settings (signed), GET /echo (the request as JSON).\n"
                "Stops on SIGTERM or SIGINT.\n");
 }
@@ -128,6 +131,11 @@ bool parse_args(int argc, char** argv, Config& cfg)
   for (int i = 1; i < argc; ++i)
   {
     std::string arg = argv[i];
+    if (arg == "--stop-on-stdin-eof")
+    {
+      cfg.stop_on_stdin_eof = true;
+      continue;
+    }
     if (arg == "--help" || arg == "-h" || i + 1 == argc)
     {
       if (arg != "--help" && arg != "-h")
@@ -587,5 +595,21 @@ int main(int argc, char** argv)
   sigset_t set = stop_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  if (cfg.stop_on_stdin_eof)
+  {
+    // A launcher that dies without stopping us (a crashed test) closes the
+    // pipe; reading its end is then the stop request it could not send.
+    std::thread(
+        []
+        {
+          char buf[64];
+          ssize_t n;
+          while ((n = ::read(STDIN_FILENO, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+          {
+          }
+          kill(getpid(), SIGTERM);
+        })
+        .detach();
+  }
   return cfg.fault == FAULT_CLOSE ? run_close(cfg) : run_http(cfg);
 }
