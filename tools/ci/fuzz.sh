@@ -53,7 +53,8 @@ cmake --build "$build_dir" -j "$jobs" --target "${build_targets[@]}" >"$build_di
   exit 1
 }
 
-work_root=$(cd "$build_dir" && pwd)/fuzz-work
+build_abs=$(cd "$build_dir" && pwd)
+work_root=$build_abs/fuzz-work
 
 # Runs one target; its whole output goes to <work>/fuzz.log.
 run_target() {
@@ -65,7 +66,7 @@ run_target() {
   local dict=()
   [ -f "fuzz/$t.dict" ] && dict=("-dict=$here/fuzz/$t.dict")
   local rc=0
-  (cd "$work" && "$here/$build_dir/bin/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" \
+  (cd "$work" && "$build_abs/bin/fuzz_$t" "${dict[@]}" -max_total_time="$seconds" \
     -print_final_stats=1 -rss_limit_mb=2048 -timeout=10 -artifact_prefix="$work/artifacts/" \
     "$work/corpus") >"$work/fuzz.log" 2>&1 || rc=$?
   echo "$rc" >"$work/rc"
