@@ -44,11 +44,17 @@ std::string default_module_path()
     return "libquorvane.so";
   std::string dir(self, static_cast<std::size_t>(n));
   dir.erase(dir.rfind('/'));
-  // Built tree: build/bin/quorvane-host beside build/lib/libquorvane.so;
-  // installed: bin/ beside lib/<triplet>/quorvane/ (searched second).
+  // Built tree: build/bin/quorvane-host beside build/lib/libquorvane.so.
   std::string built = dir + "/../lib/libquorvane.so";
   if (access(built.c_str(), R_OK) == 0)
     return built;
+#ifdef QUORVANE_RELATIVE_MODULE
+  // Installed: bin/ beside lib/<triplet>/quorvane/, wherever the tree is (a
+  // package unpacked with dpkg -x into any directory, or another prefix).
+  std::string installed = dir + "/" QUORVANE_RELATIVE_MODULE;
+  if (access(installed.c_str(), R_OK) == 0)
+    return installed;
+#endif
 #ifdef QUORVANE_INSTALLED_MODULE
   return QUORVANE_INSTALLED_MODULE;
 #else

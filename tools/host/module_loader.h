@@ -28,7 +28,10 @@ private:
   std::string error_;
 };
 
-/// The module built beside this program (../lib/libquorvane.so).
+/// The module this program loads by default: the one built beside it
+/// (../lib/libquorvane.so), else the installed one relative to it
+/// (../lib/<triplet>/quorvane/libquorvane.so for an install under /usr), else
+/// the installed one's absolute path.
 std::string default_module_path();
 
 #endif /* TOOLS_HOST_MODULE_LOADER_H */
