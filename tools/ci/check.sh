@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# ./dev check: the project's proofs beyond the test suite.
+#   1. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#      (with LeakSanitizer), the allocation-failure sweep and the soak included;
+#   2. the concurrency tests under ThreadSanitizer;
+#   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
+#   4. the Debian package, installed into a temporary root and run from there.
+# Each step prints its time; any failure stops the check with a non-zero exit.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+cd "$here"
+jobs=$(nproc)
+declare -a timings=()
+
+step() {
+  local name=$1
+  shift
+  printf '\n\033[1m==> %s\033[0m\n' "$name" >&2
+  local start=$SECONDS
+  "$@"
+  timings+=("$(printf '%-44s %4d s' "$name" $((SECONDS - start)))")
+}
+
+configure() {
+  local dir=$1
+  shift
+  [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUORVANE_BENCHMARKS=OFF "$@" >/dev/null
+}
+
+# The tests whose point is threads: the worker pool, the REST client's
+# shared pool, the crypto caches, the key store, concurrent logins, the
+# host program's rpc, and the soak.
+concurrency_tests='^(json_rpc_test|login_end_to_end_test|devhost_json_restful_client_test|devhost_crypto_test|devhost_host_manager_test|host_program_test|fault_soak_test)$'
+
+asan() {
+  configure build-asan -DQUORVANE_SANITIZE=address,undefined
+  cmake --build build-asan -j "$jobs"
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 900
+}
+
+tsan() {
+  configure build-tsan -DQUORVANE_SANITIZE=thread
+  cmake --build build-tsan -j "$jobs" --target quorvane quorvane-host quorvane-mock-service json_rpc_test \
+    login_end_to_end_test devhost_json_restful_client_test devhost_crypto_test devhost_host_manager_test \
+    host_program_test fault_soak_test
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -R "$concurrency_tests"
+}
+
+step "AddressSanitizer + UBSan: whole suite" asan
+step "ThreadSanitizer: concurrency tests" tsan
+step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
+step "Debian package: install and probe" "$here/tools/ci/package.sh"
+
+printf '\n\033[1m==> ./dev check passed\033[0m\n'
+printf '  %s\n' "${timings[@]}"
