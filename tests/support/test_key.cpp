@@ -1,5 +1,7 @@
 #include "tests/support/test_key.h"
 
+#include "devhost/services/openssl_util.h"
+
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -18,18 +20,9 @@ namespace test_support
 {
 namespace
 {
-struct Pkey_Free
-{
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct Bio_Free
-{
-  void operator()(BIO* p) const { BIO_free(p); }
-};
-struct Ctx_Free
-{
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
+using devhost::Bio_Ptr;
+using devhost::Pkey_Ctx_Ptr;
+using devhost::Pkey_Ptr;
 
 std::string bio_text(BIO* bio)
 {
@@ -41,11 +34,11 @@ std::string bio_text(BIO* bio)
 
 Test_Key::Test_Key(int bits)
 {
-  std::unique_ptr<EVP_PKEY, Pkey_Free> key(EVP_RSA_gen(static_cast<unsigned>(bits)));
+  Pkey_Ptr key(EVP_RSA_gen(static_cast<unsigned>(bits)));
   if (!key)
     throw std::runtime_error("cannot generate an RSA key");
-  std::unique_ptr<BIO, Bio_Free> priv(BIO_new(BIO_s_mem()));
-  std::unique_ptr<BIO, Bio_Free> pub(BIO_new(BIO_s_mem()));
+  Bio_Ptr priv(BIO_new(BIO_s_mem()));
+  Bio_Ptr pub(BIO_new(BIO_s_mem()));
   if (!priv || !pub || PEM_write_bio_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
       PEM_write_bio_PUBKEY(pub.get(), key.get()) != 1)
     throw std::runtime_error("cannot write the RSA key");
@@ -73,9 +66,9 @@ Test_Key::~Test_Key()
 
 std::string Test_Key::encrypt(const std::string& secret) const
 {
-  std::unique_ptr<BIO, Bio_Free> bio(BIO_new_mem_buf(public_pem_.data(), static_cast<int>(public_pem_.size())));
-  std::unique_ptr<EVP_PKEY, Pkey_Free> key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
-  std::unique_ptr<EVP_PKEY_CTX, Ctx_Free> ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
+  Bio_Ptr bio(BIO_new_mem_buf(public_pem_.data(), static_cast<int>(public_pem_.size())));
+  Pkey_Ptr key(PEM_read_bio_PUBKEY(bio.get(), nullptr, nullptr, nullptr));
+  Pkey_Ctx_Ptr ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
   std::size_t out_len = 0;
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||

@@ -12,22 +12,14 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "devhost/services/openssl_util.h"
 #include "host/secure_memset.h"
 
 namespace
 {
-struct Bio_Free
-{
-  void operator()(BIO* p) const { BIO_free_all(p); }
-};
-struct Pkey_Free
-{
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct Pkey_Ctx_Free
-{
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
+using devhost::Bio_Ptr;
+using devhost::Pkey_Ctx_Ptr;
+using devhost::Pkey_Ptr;
 
 std::string openssl_reason()
 {
@@ -39,15 +31,15 @@ std::string openssl_reason()
 
 // The key in @a path: a private key (whose public half is used) or a
 // public key, PEM.
-std::unique_ptr<EVP_PKEY, Pkey_Free> load_key(const std::string& path, std::string& error)
+Pkey_Ptr load_key(const std::string& path, std::string& error)
 {
-  std::unique_ptr<BIO, Bio_Free> file(BIO_new_file(path.c_str(), "r"));
+  Bio_Ptr file(BIO_new_file(path.c_str(), "r"));
   if (!file)
   {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return nullptr;
   }
-  std::unique_ptr<EVP_PKEY, Pkey_Free> key(PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr));
+  Pkey_Ptr key(PEM_read_bio_PrivateKey(file.get(), nullptr, nullptr, nullptr));
   if (!key)
   {
     ERR_clear_error();
@@ -97,7 +89,7 @@ bool read_secret_from_stdin(secure_string& secret)
 bool encrypt_for_appliance(const std::string& key_file, const secure_string& secret, std::string& base64,
                            std::string& error)
 {
-  std::unique_ptr<EVP_PKEY, Pkey_Free> key = load_key(key_file, error);
+  Pkey_Ptr key = load_key(key_file, error);
   if (!key)
     return false;
   // RFC 8017 7.2.1: PKCS#1 v1.5 carries at most k - 11 bytes.
@@ -108,7 +100,7 @@ bool encrypt_for_appliance(const std::string& key_file, const secure_string& sec
             std::to_string(limit);
     return false;
   }
-  std::unique_ptr<EVP_PKEY_CTX, Pkey_Ctx_Free> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+  Pkey_Ctx_Ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
   const unsigned char* in = reinterpret_cast<const unsigned char*>(secret.data());
   std::size_t out_length = 0;
   if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
@@ -124,7 +116,7 @@ bool encrypt_for_appliance(const std::string& key_file, const secure_string& sec
     error = "cannot encrypt: " + openssl_reason();
     return false;
   }
-  std::unique_ptr<unsigned char[]> text(new unsigned char[4 * ((out_length + 2) / 3) + 1]);
+  std::unique_ptr<unsigned char[]> text(new unsigned char[devhost::base64_length(out_length) + 1]);
   int n = EVP_EncodeBlock(text.get(), out.get(), static_cast<int>(out_length));
   base64.assign(reinterpret_cast<const char*>(text.get()), static_cast<std::size_t>(n));
   return true;
