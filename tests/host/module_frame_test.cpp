@@ -16,6 +16,10 @@
 #include "host/instance_handler.h"
 #include "host/json_rpc.h"
 
+#ifndef QUORVANE_NM
+#define QUORVANE_NM "nm"  // the toolchain's nm, set by the build
+#endif
+
 // Test-only allocation hooks.  The module's `new (std::nothrow)` and its
 // deletes are undefined symbols resolved in the process, so these
 // definitions in the test program are the ones the module calls.
@@ -159,7 +163,7 @@ TEST_F(Module, LoginFactoryFollowsTheSameContract)
 // The only functions the module may define for the host are its factories.
 TEST(ModuleExports, OnlyTheFactoriesAreExported)
 {
-  std::string cmd = std::string("nm -D --defined-only ") + QUORVANE_MODULE_PATH;
+  std::string cmd = std::string(QUORVANE_NM " -D --defined-only ") + QUORVANE_MODULE_PATH;
   FILE* nm = popen(cmd.c_str(), "r");
   ASSERT_NE(nullptr, nm);
   std::set<std::string> functions;

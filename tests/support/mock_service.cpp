@@ -109,6 +109,31 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*)
 {
   return ::remove(path);
 }
+
+/// @a argv, behind the words of QUORVANE_TEST_EXEC_WRAPPER when it is set
+/// and argv[0] is one of the build's own programs.  A cross build's tests
+/// run under qemu-user, which cannot start another arm64 program by itself
+/// (no binfmt_misc registration is assumed), so ctest sets the wrapper to the
+/// emulator's command line.  Programs of the build machine (python3,
+/// openssl) keep running natively.
+std::vector<std::string> wrapped(const std::vector<std::string>& argv)
+{
+  const char* wrapper = std::getenv("QUORVANE_TEST_EXEC_WRAPPER");
+  const std::string own = QUORVANE_BIN_DIR "/";
+  if (wrapper == nullptr || argv.empty() || argv[0].compare(0, own.size(), own) != 0)
+    return argv;
+  std::vector<std::string> out;
+  const char* blanks = " \t";
+  std::string words(wrapper);
+  for (std::string::size_type b = words.find_first_not_of(blanks); b != std::string::npos;)
+  {
+    std::string::size_type e = words.find_first_of(blanks, b);
+    out.push_back(words.substr(b, e == std::string::npos ? e : e - b));
+    b = e == std::string::npos ? e : words.find_first_not_of(blanks, e);
+  }
+  out.insert(out.end(), argv.begin(), argv.end());
+  return out;
+}
 }  // namespace
 
 Program_Result run_program(const std::vector<std::string>& argv, const std::string& input, int timeout_ms,
@@ -139,7 +164,7 @@ Program_Result run_program(const std::vector<std::string>& argv, const std::stri
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
 
-  std::vector<std::string> args(argv);
+  std::vector<std::string> args = wrapped(argv);
   std::vector<char*> c_args = c_strings(args);
   std::vector<std::string> vars;
   for (char** e = environ; *e != nullptr; ++e)
@@ -148,7 +173,7 @@ Program_Result run_program(const std::vector<std::string>& argv, const std::stri
   std::vector<char*> c_env = c_strings(vars);
 
   pid_t pid = 0;
-  int rc = argv[0].find('/') == std::string::npos
+  int rc = args[0].find('/') == std::string::npos
                ? posix_spawnp(&pid, c_args[0], &actions, nullptr, c_args.data(), c_env.data())
                : posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(), c_env.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -303,6 +328,7 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args)
   }
   argv.push_back("--stop-on-stdin-eof");
   argv.insert(argv.end(), args.begin(), args.end());
+  argv = wrapped(argv);
   std::vector<char*> c_args = c_strings(argv);
 
   posix_spawn_file_actions_t actions;
@@ -311,7 +337,8 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args)
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
   pid_t pid = 0;
-  int rc = posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(), environ);
+  // posix_spawnp: the wrapper's first word may be a name to look up in PATH.
+  int rc = posix_spawnp(&pid, c_args[0], &actions, nullptr, c_args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   ::close(in[0]);

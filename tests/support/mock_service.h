@@ -21,6 +21,11 @@ struct Program_Result
  * on its stdin and @a env ("NAME=value") added to this process's
  * environment, and waits for it.  A program still running after
  * @a timeout_ms is killed.  Thread-safe.
+ *
+ * When the environment variable QUORVANE_TEST_EXEC_WRAPPER is set (words
+ * separated by blanks, for example "qemu-aarch64"),
+ * a program from the build's bin directory is run as those words followed by
+ * @a argv; any other program runs as it is.  A cross build's ctest sets it.
  */
 Program_Result run_program(const std::vector<std::string>& argv, const std::string& input = std::string(),
                            int timeout_ms = 60000, const std::vector<std::string>& env = {});
@@ -66,7 +71,9 @@ bool make_certificate(const std::string& cert, const std::string& key, const std
  * exited 10 s later.  Should this process die first, the emulator stops
  * by itself (its stdin, a pipe from here, ends).  Its stderr goes to a
  * file, readable through
- * `stderr_text()`.  One object is used by one thread.
+ * `stderr_text()`.  One object is used by one thread.  It is started
+ * through QUORVANE_TEST_EXEC_WRAPPER when that is set, as `run_program`
+ * does; `pid()` is then the wrapper's, which is the emulated program's.
  */
 class Mock_Service
 {
