@@ -70,10 +70,9 @@ ensure_packages
 end
 
 begin "build $build (Release, module, development host, tools)"
-if [ ! -f "$build/build.ninja" ]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-    -DBUILD_TESTING=OFF -DQUORVANE_BENCHMARKS=OFF >/dev/null
-fi
+# Configured every time, so that an older build directory gets these settings.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+  -DBUILD_TESTING=OFF -DQUORVANE_BENCHMARKS=OFF >/dev/null
 cmake --build "$build" -j "$jobs"
 end
 
