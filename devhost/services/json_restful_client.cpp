@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <string>
 
 #include <ace/Log_Msg.h>
@@ -43,6 +44,8 @@ struct Exchange
   std::string body;
   std::size_t max_body;
   bool oversized;
+  /// What a callback threw, to be thrown again once libcurl has returned.
+  std::exception_ptr error;
 };
 
 std::string trim(const char* begin, const char* end)
@@ -54,10 +57,8 @@ std::string trim(const char* begin, const char* end)
   return std::string(begin, end);
 }
 
-size_t on_header(char* data, size_t size, size_t count, void* user)
+size_t store_header(Exchange* ex, char* data, size_t length)
 {
-  Exchange* ex = static_cast<Exchange*>(user);
-  size_t length = size * count;
   std::string line = trim(data, data + length);
   if (line.compare(0, 5, "HTTP/") == 0)
   {
@@ -80,10 +81,8 @@ size_t on_header(char* data, size_t size, size_t count, void* user)
   return length;
 }
 
-size_t on_body(char* data, size_t size, size_t count, void* user)
+size_t store_body(Exchange* ex, char* data, size_t length)
 {
-  Exchange* ex = static_cast<Exchange*>(user);
-  size_t length = size * count;
   if (ex->body.size() + length > ex->max_body)
   {
     // Returning less than given makes libcurl abort with CURLE_WRITE_ERROR;
@@ -93,6 +92,42 @@ size_t on_body(char* data, size_t size, size_t count, void* user)
   }
   ex->body.append(data, length);
   return length;
+}
+
+// libcurl calls these from inside curl_easy_perform, and an exception (no
+// memory) must not unwind through its frames: that skips the bookkeeping
+// which marks the end of the callback, so libcurl goes on believing it is
+// inside one, curl_easy_cleanup's removal of the handle from the multi handle
+// of curl_easy_perform fails with CURLM_RECURSIVE_API_CALL, and that multi
+// handle, its connection cache and the open socket are never freed.  The
+// exception is kept and the transfer aborted (a short count gives
+// CURLE_WRITE_ERROR); get() throws it again once libcurl has returned.
+size_t on_header(char* data, size_t size, size_t count, void* user)
+{
+  Exchange* ex = static_cast<Exchange*>(user);
+  try
+  {
+    return store_header(ex, data, size * count);
+  }
+  catch (...)
+  {
+    ex->error = std::current_exception();
+    return 0;
+  }
+}
+
+size_t on_body(char* data, size_t size, size_t count, void* user)
+{
+  Exchange* ex = static_cast<Exchange*>(user);
+  try
+  {
+    return store_body(ex, data, size * count);
+  }
+  catch (...)
+  {
+    ex->error = std::current_exception();
+    return 0;
+  }
 }
 
 CURLcode on_ssl_context(CURL*, void* ssl_ctx, void* user)
@@ -423,6 +458,21 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
 #undef JRC_SETOPT
   if (rc == CURLE_OK)
     rc = curl_easy_perform(easy);
+  // Detach everything that points into this frame at once: an exception
+  // from here on destroys the handle after `ex`, `detail` and `headers`, and
+  // a handle that goes back to the pool must not dangle either.
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
+  if (ex.error)
+  {
+    // A callback failed (no memory).  The transfer was aborted, so libcurl
+    // is out of its callbacks and the handle is closed with its connection
+    // rather than pooled.
+    handle.reset();
+    std::rethrow_exception(ex.error);
+  }
 
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
@@ -461,12 +511,6 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
       *body = std::move(parsed);
   }
 
-  // Detach everything that points into this frame before the handle goes
-  // back to the pool, so that nothing in an idle handle dangles.
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
-  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, static_cast<void*>(nullptr));
   if (impl_->share_)
     pool.release(std::move(handle));
   else
