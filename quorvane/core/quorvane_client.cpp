@@ -50,7 +50,9 @@ bool Quorvane_Client::sign(const std::string& uri, const Params* params, HTTP_Re
     return false;
   }
 
+  // At most three characters per byte: one allocation for the whole text.
   std::string encoded;
+  encoded.reserve(3 * gen.length());
   http_encode_string(reinterpret_cast<const char*>(gen.get()), HUT_FLAG_SLASH | HUT_FLAG_UPPERCASE, encoded);
 
   HTTP_Headers& headers = req.headers();
