@@ -36,7 +36,10 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "bench/bench_support.h"
 #include "devhost/json_reader.h"
+#include "devhost/services/curl_pool.h"
+#include "devhost/services/openssl_util.h"
 #include "host/crypto.h"
 #include "host/http.h"
 #include "host/json_restful_client.h"
@@ -60,42 +63,6 @@ const char SK[] = "the account's secret key / with + and = signs";
 const char VERSION[] = "7.1.0";
 const char SETTINGS[] = "/fcc/v1/settings";
 
-// On a shared two-core machine the medians of a request/response between
-// two processes swing with the neighbours' load; the fastest repetition is
-// the steadier measure of what the code itself costs.
-double min_of(const std::vector<double>& v)
-{
-  return *std::min_element(v.begin(), v.end());
-}
-
-struct Bio_Free
-{
-  void operator()(BIO* p) const { BIO_free_all(p); }
-};
-struct Pkey_Free
-{
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct Pkey_Ctx_Free
-{
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct Mac_Free
-{
-  void operator()(EVP_MAC* p) const { EVP_MAC_free(p); }
-};
-struct Mac_Ctx_Free
-{
-  void operator()(EVP_MAC_CTX* p) const { EVP_MAC_CTX_free(p); }
-};
-struct Curl_Free
-{
-  void operator()(CURL* p) const { curl_easy_cleanup(p); }
-};
-struct Slist_Free
-{
-  void operator()(curl_slist* p) const { curl_slist_free_all(p); }
-};
 
 /// The signing client with its signing step reachable.
 class Signing_Client : public quorvane::Quorvane_Client
@@ -174,8 +141,8 @@ public:
   }
 
 private:
-  std::unique_ptr<EVP_MAC, Mac_Free> mac_;
-  std::unique_ptr<EVP_MAC_CTX, Mac_Ctx_Free> ctx_;
+  devhost::Mac_Ptr mac_;
+  devhost::Mac_Ctx_Ptr ctx_;
 };
 
 /// A channel that checks each reply against the success reply and counts.
@@ -253,7 +220,7 @@ struct Login_Setup
       throw std::runtime_error("cannot start the emulator: " + plain->error());
 
     const std::string& pem = module.key().private_pem();
-    std::unique_ptr<BIO, Bio_Free> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
+    devhost::Bio_Ptr bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())));
     pkey.reset(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
     std::vector<unsigned char> raw(ciphertext_b64.size());
     int n = EVP_DecodeBlock(raw.data(), reinterpret_cast<const unsigned char*>(ciphertext_b64.data()),
@@ -286,7 +253,7 @@ struct Login_Setup
   std::unique_ptr<test_support::Mock_Service> tls;
   std::unique_ptr<test_support::Mock_Service> plain;
   std::string ciphertext_b64;
-  std::unique_ptr<EVP_PKEY, Pkey_Free> pkey;
+  devhost::Pkey_Ptr pkey;
   std::vector<unsigned char> ciphertext;
 };
 
@@ -537,7 +504,7 @@ public:
   /// The secret decrypted; false when it is not the account's.
   bool decrypt()
   {
-    std::unique_ptr<EVP_PKEY_CTX, Pkey_Ctx_Free> ctx(
+    devhost::Pkey_Ctx_Ptr ctx(
         EVP_PKEY_CTX_new_from_pkey(nullptr, setup->pkey.get(), nullptr));
     unsigned char plain[512];
     std::size_t len = sizeof plain;
@@ -561,8 +528,8 @@ public:
   }
 
 private:
-  std::unique_ptr<CURL, Curl_Free> easy_;
-  std::unique_ptr<curl_slist, Slist_Free> headers_;
+  devhost::Curl_Ptr easy_;
+  devhost::Curl_Slist_Ptr headers_;
   std::string body_;
   bool ready_ = false;
 };

@@ -20,38 +20,12 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "bench/bench_support.h"
+#include "devhost/services/openssl_util.h"
 #include "host/crypto.h"
 
 namespace
 {
-// On a shared two-core machine the medians of a request/response between
-// two processes swing with the neighbours' load; the fastest repetition is
-// the steadier measure of what the code itself costs.
-double min_of(const std::vector<double>& v)
-{
-  return *std::min_element(v.begin(), v.end());
-}
-
-struct Bio_Free
-{
-  void operator()(BIO* p) const { BIO_free_all(p); }
-};
-struct Pkey_Free
-{
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct Pkey_Ctx_Free
-{
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct Mac_Free
-{
-  void operator()(EVP_MAC* p) const { EVP_MAC_free(p); }
-};
-struct Mac_Ctx_Free
-{
-  void operator()(EVP_MAC_CTX* p) const { EVP_MAC_CTX_free(p); }
-};
 
 /// A 2048-bit key, its PEM text, and a secret encrypted under it.
 struct Rsa_Fixture
@@ -59,7 +33,7 @@ struct Rsa_Fixture
   Rsa_Fixture()
   {
     key.reset(EVP_RSA_gen(2048));
-    std::unique_ptr<BIO, Bio_Free> bio(BIO_new(BIO_s_mem()));
+    devhost::Bio_Ptr bio(BIO_new(BIO_s_mem()));
     if (!key || !bio ||
         PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
       throw std::runtime_error("cannot make the RSA key");
@@ -67,7 +41,7 @@ struct Rsa_Fixture
     long n = BIO_get_mem_data(bio.get(), &data);
     pem.assign(data, static_cast<std::size_t>(n));
 
-    std::unique_ptr<EVP_PKEY_CTX, Pkey_Ctx_Free> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
+    devhost::Pkey_Ctx_Ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key.get(), nullptr));
     std::string secret = "4f1c2a9e-the-account-secret-key-0b77";
     std::size_t len = 0;
     if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
@@ -85,7 +59,7 @@ struct Rsa_Fixture
     base64.assign(reinterpret_cast<char*>(text.data()), static_cast<std::size_t>(t));
   }
 
-  std::unique_ptr<EVP_PKEY, Pkey_Free> key;
+  devhost::Pkey_Ptr key;
   std::string pem;
   std::vector<unsigned char> cipher;
   std::string base64;
@@ -100,7 +74,7 @@ Rsa_Fixture& rsa()
 /// Decrypts the fixture's ciphertext with @a key, as the anchors do.
 std::size_t decrypt(EVP_PKEY* key, unsigned char* out, std::size_t out_size)
 {
-  std::unique_ptr<EVP_PKEY_CTX, Pkey_Ctx_Free> ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+  devhost::Pkey_Ctx_Ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
   std::size_t len = out_size;
   if (!ctx || EVP_PKEY_decrypt_init(ctx.get()) != 1 ||
       EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
@@ -142,8 +116,8 @@ void rsa_anchor_parse_each_time(benchmark::State& state)
   unsigned char out[256];
   for (auto _ : state)
   {
-    std::unique_ptr<BIO, Bio_Free> bio(BIO_new_mem_buf(f.pem.data(), static_cast<int>(f.pem.size())));
-    std::unique_ptr<EVP_PKEY, Pkey_Free> key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    devhost::Bio_Ptr bio(BIO_new_mem_buf(f.pem.data(), static_cast<int>(f.pem.size())));
+    devhost::Pkey_Ptr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     if (!key || decrypt(key.get(), out, sizeof out) == 0)
       state.SkipWithError("no result");
     benchmark::DoNotOptimize(out);
@@ -169,8 +143,8 @@ BENCHMARK(hmac_generator)->ComputeStatistics("min", min_of);
 
 void hmac_anchor_reused_context(benchmark::State& state)
 {
-  std::unique_ptr<EVP_MAC, Mac_Free> mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
-  std::unique_ptr<EVP_MAC_CTX, Mac_Ctx_Free> ctx(EVP_MAC_CTX_new(mac.get()));
+  devhost::Mac_Ptr mac(EVP_MAC_fetch(nullptr, "HMAC", nullptr));
+  devhost::Mac_Ctx_Ptr ctx(EVP_MAC_CTX_new(mac.get()));
   OSSL_PARAM params[] = {
       OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>("SHA256"), 0),
       OSSL_PARAM_construct_end()};

@@ -20,24 +20,14 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include "bench/bench_support.h"
+#include "devhost/services/curl_pool.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 #include "tests/support/mock_service.h"
 
 namespace
 {
-// On a shared two-core machine the medians of a request/response between
-// two processes swing with the neighbours' load; the fastest repetition is
-// the steadier measure of what the code itself costs.
-double min_of(const std::vector<double>& v)
-{
-  return *std::min_element(v.begin(), v.end());
-}
-
-struct Curl_Free
-{
-  void operator()(CURL* p) const { curl_easy_cleanup(p); }
-};
 
 /// The emulator with TLS, and the CA bundle that trusts it.
 struct Service
@@ -119,7 +109,7 @@ void rest_anchor_reused_curl_handle(benchmark::State& state)
   bool ssl = state.range(0) != 0;
   std::string url = service().url(ssl);
   std::string body;
-  std::unique_ptr<CURL, Curl_Free> easy(curl_easy_init());
+  devhost::Curl_Ptr easy(curl_easy_init());
   configure(easy.get(), url, &body);
   for (auto _ : state)
   {
@@ -145,7 +135,7 @@ void rest_anchor_new_curl_handle(benchmark::State& state)
   for (auto _ : state)
   {
     body.clear();
-    std::unique_ptr<CURL, Curl_Free> easy(curl_easy_init());
+    devhost::Curl_Ptr easy(curl_easy_init());
     configure(easy.get(), url, &body);
     if (curl_easy_perform(easy.get()) != CURLE_OK)
       state.SkipWithError("the request failed");

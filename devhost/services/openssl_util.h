@@ -23,6 +23,8 @@ typedef std::unique_ptr<BIO, Openssl_Free<BIO, BIO_free_all>> Bio_Ptr;
 typedef std::unique_ptr<EVP_ENCODE_CTX, Openssl_Free<EVP_ENCODE_CTX, EVP_ENCODE_CTX_free>> Encode_Ctx_Ptr;
 typedef std::unique_ptr<EVP_MD, Openssl_Free<EVP_MD, EVP_MD_free>> Md_Ptr;
 typedef std::unique_ptr<EVP_MD_CTX, Openssl_Free<EVP_MD_CTX, EVP_MD_CTX_free>> Md_Ctx_Ptr;
+typedef std::unique_ptr<EVP_MAC, Openssl_Free<EVP_MAC, EVP_MAC_free>> Mac_Ptr;
+typedef std::unique_ptr<EVP_MAC_CTX, Openssl_Free<EVP_MAC_CTX, EVP_MAC_CTX_free>> Mac_Ctx_Ptr;
 typedef std::unique_ptr<EVP_PKEY, Openssl_Free<EVP_PKEY, EVP_PKEY_free>> Pkey_Ptr;
 typedef std::unique_ptr<EVP_PKEY_CTX, Openssl_Free<EVP_PKEY_CTX, EVP_PKEY_CTX_free>> Pkey_Ctx_Ptr;
 typedef std::unique_ptr<X509_STORE, Openssl_Free<X509_STORE, X509_STORE_free>> X509_Store_Ptr;
