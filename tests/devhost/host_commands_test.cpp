@@ -98,6 +98,13 @@ TEST_F(Host_Commands_Test, KeygenUsageAndBadDirectory)
   Program_Result missing = host({"keygen", "--out", dir_.file("no/such/dir")});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("is not a directory"), std::string::npos) << missing.err;
+  // A new directory whose parent exists is made, private to its owner.
+  Program_Result made = host({"keygen", "--out", dir_.file("new")});
+  EXPECT_EQ(made.exit_code, 0) << made.err;
+  struct stat st;
+  ASSERT_EQ(::stat(dir_.file("new").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(::stat(dir_.file("new/appliance.key").c_str(), &st), 0);
 }
 
 TEST_F(Host_Commands_Test, EncryptOutputDecodesWithTheKeyPair)

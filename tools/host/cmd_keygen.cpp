@@ -103,6 +103,14 @@ int cmd_keygen(int argc, char** argv)
   std::string dir = opts.get("--out");
   bool force = opts.has("--force");
   struct stat st;
+  // A directory that does not exist yet is made, private to its owner, as
+  // the key's home; its parent must exist.
+  if (::stat(dir.c_str(), &st) != 0 && errno == ENOENT && ::mkdir(dir.c_str(), 0700) != 0)
+  {
+    std::fprintf(stderr, "quorvane-host keygen: %s is not a directory and cannot be made: %s\n", dir.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
   if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
   {
     std::fprintf(stderr, "quorvane-host keygen: %s is not a directory\n", dir.c_str());
