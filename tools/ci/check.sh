@@ -2,7 +2,8 @@
 # ./dev check: the project's proofs beyond the test suite.
 #   1. the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #      (with LeakSanitizer), the allocation-failure sweep and the soak included;
-#   2. the concurrency tests under ThreadSanitizer;
+#   2. the concurrency tests under ThreadSanitizer (suppressions, each with
+#      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
 #   4. the Debian package, installed into a temporary root and run from there.
 # Each step prints its time; any failure stops the check with a non-zero exit.
@@ -46,7 +47,7 @@ tsan() {
   cmake --build build-tsan -j "$jobs" --target quorvane quorvane-host quorvane-mock-service json_rpc_test \
     login_end_to_end_test devhost_json_restful_client_test devhost_crypto_test devhost_host_manager_test \
     host_program_test fault_soak_test
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tools/ci/tsan.supp" \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -R "$concurrency_tests"
 }
 
