@@ -11,15 +11,15 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$here"
 jobs=$(nproc)
-declare -a timings=()
+# shellcheck source=tools/ci/lib.sh
+. "$here/tools/ci/lib.sh"
 
+# step NAME COMMAND...: runs one timed step.
 step() {
-  local name=$1
+  begin "$1"
   shift
-  printf '\n\033[1m==> %s\033[0m\n' "$name" >&2
-  local start=$SECONDS
   "$@"
-  timings+=("$(printf '%-44s %4d s' "$name" $((SECONDS - start)))")
+  end
 }
 
 configure() {
@@ -56,5 +56,5 @@ step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian package: install and probe" "$here/tools/ci/package.sh"
 
-printf '\n\033[1m==> ./dev check passed\033[0m\n'
-printf '  %s\n' "${timings[@]}"
+say "./dev check passed; step times:"
+step_times

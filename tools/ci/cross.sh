@@ -28,40 +28,10 @@ packages=(
   libgtest-dev:arm64 libgmock-dev:arm64
 )
 
-say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+# shellcheck source=tools/ci/lib.sh
+. "$here/tools/ci/lib.sh"
 
-timings=()
-step_start=0
-step_name=
-begin() {
-  step_name=$1
-  step_start=$(date +%s)
-  say "$step_name"
-}
-end() {
-  local took=$(($(date +%s) - step_start))
-  timings+=("$(printf '%5ds  %s' "$took" "$step_name")")
-  say "$step_name: ${took}s"
-}
 
-ensure_packages() {
-  local missing=()
-  dpkg --print-foreign-architectures | grep -qx arm64 || missing+=(arm64-architecture)
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "missing: ${missing[*]}" >&2
-    echo "as root: dpkg --add-architecture arm64 && apt-get update && apt-get install ${packages[*]}" >&2
-    exit 1
-  fi
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  dpkg --add-architecture arm64
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${packages[@]}" >/dev/null
-}
 
 # ACE's development package is not Multi-Arch: installing its arm64 build
 # would remove the amd64 one.  Its arm64 .debs are unpacked into the build
@@ -82,7 +52,7 @@ make_overlay() {
 }
 
 begin "packages (cross toolchain, qemu-user, arm64 libraries)"
-ensure_packages
+ensure_packages "${packages[@]}"
 end
 
 begin "ACE for arm64 (unpacked into $build/arm64-overlay)"
@@ -158,4 +128,4 @@ printf 'loaded %s\n' $loaded
 end
 
 say "done; step times:"
-printf '%s\n' "${timings[@]}" >&2
+step_times

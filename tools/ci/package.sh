@@ -21,38 +21,14 @@ packages=(
   libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
 )
 
-say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+# shellcheck source=tools/ci/lib.sh
+. "$here/tools/ci/lib.sh"
 fail() {
   echo "package check failed: $*" >&2
   exit 1
 }
 
-timings=()
-step_start=0
-step_name=
-begin() {
-  step_name=$1
-  step_start=$(date +%s)
-  say "$step_name"
-}
-end() {
-  local took=$(($(date +%s) - step_start))
-  timings+=("$(printf '%5ds  %s' "$took" "$step_name")")
-  say "$step_name: ${took}s"
-}
 
-ensure_packages() {
-  local missing=()
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-  done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  [ "$(id -u)" -eq 0 ] || fail "missing Debian packages: ${missing[*]} (apt-get install them as root)"
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-}
 
 work=$(mktemp -d /tmp/quorvane-package.XXXXXX)
 mock_pid=
@@ -66,7 +42,7 @@ cleanup() {
 trap cleanup EXIT
 
 begin "packages"
-ensure_packages
+ensure_packages "${packages[@]}"
 end
 
 begin "build $build (Release, module, development host, tools)"
@@ -128,4 +104,4 @@ exec 3<&-
 end
 
 say "package check passed; step times:"
-printf '%s\n' "${timings[@]}" >&2
+step_times

@@ -1,0 +1,50 @@
+# Shell functions shared by ./dev and the scripts in tools/ci; sourced, not run.
+
+say() { printf '\033[1m==> %s\033[0m\n' "$*" >&2; }
+
+# ensure_packages PACKAGE...: installs the Debian packages that are missing
+# (apt-get update first), and only when some are.  A package named with an
+# architecture ("libssl-dev:arm64") adds that architecture first.  Not root:
+# names what is missing and exits.
+ensure_packages() {
+  local missing=() p arch
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing Debian packages: ${missing[*]}" >&2
+    echo "install them as root: apt-get install ${missing[*]}" >&2
+    exit 1
+  fi
+  say "installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  for p in "${missing[@]}"; do
+    case $p in
+      *:*)
+        arch=${p##*:}
+        dpkg --print-foreign-architectures | grep -qx "$arch" || dpkg --add-architecture "$arch"
+        ;;
+    esac
+  done
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# begin NAME ... end: one timed step; step_times prints every step's time.
+step_timings=()
+step_start=0
+step_name=
+begin() {
+  step_name=$1
+  step_start=$SECONDS
+  say "$step_name"
+}
+end() {
+  local took=$((SECONDS - step_start))
+  step_timings+=("$(printf '%5ds  %s' "$took" "$step_name")")
+  say "$step_name: ${took}s"
+}
+step_times() {
+  printf '%s\n' "${step_timings[@]}" >&2
+}
