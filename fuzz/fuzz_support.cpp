@@ -7,38 +7,15 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include <ace/Log_Msg.h>
-#include <ace/Log_Msg_Backend.h>
-#include <ace/Log_Record.h>
-
 #include "devhost/json_reader.h"
 
 namespace fuzz_support
 {
 namespace
 {
-// ACE's flags and its backend are process-wide, so the backend sees the
-// records of every thread; the fuzzer runs one.
-class Capture_Backend : public ACE_Log_Msg_Backend
-{
-public:
-  int open(const ACE_TCHAR*) override { return 0; }
-  int reset() override { return 0; }
-  int close() override { return 0; }
-  ssize_t log(ACE_Log_Record& record) override
-  {
-    lines.push_back(Log_Line{record.type(), record.msg_data()});
-    return 0;
-  }
-
-  std::vector<Log_Line> lines;
-};
-
-Capture_Backend& backend()
-{
-  static Capture_Backend b;
-  return b;
-}
+// Records of the whole process, kept from capture_logs() on; the fuzzer
+// runs one thread, and the tests' capture serves it as it is.
+test_support::Log_Capture* capture = nullptr;
 }  // namespace
 
 void check_failed(const char* file, int line, const char* cond, const std::string& what)
@@ -50,16 +27,14 @@ void check_failed(const char* file, int line, const char* cond, const std::strin
 
 void capture_logs()
 {
-  ACE_Log_Msg::msg_backend(&backend());
-  ACE_Log_Msg* log = ACE_Log_Msg::instance();
-  log->set_flags(ACE_Log_Msg::CUSTOM);
-  log->clr_flags(ACE_Log_Msg::STDERR);
+  if (capture == nullptr)
+    capture = new test_support::Log_Capture;
 }
 
 std::vector<Log_Line> take_logs()
 {
-  std::vector<Log_Line> lines;
-  lines.swap(backend().lines);
+  std::vector<Log_Line> lines = capture->records();
+  capture->clear();
   return lines;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/json_spirit_value.h"
+#include "tests/support/log_capture.h"
 
 /// Aborts the fuzz run (libFuzzer saves the input) when @a COND is false,
 /// printing the condition and @a WHAT (a std::string).  Active in every build
@@ -28,11 +29,7 @@ namespace fuzz_support
 [[noreturn]] void check_failed(const char* file, int line, const char* cond, const std::string& what);
 
 /// One captured log record.
-struct Log_Line
-{
-  unsigned long priority;
-  std::string text;
-};
+typedef test_support::Log_Record Log_Line;
 
 /// Sends every ACE log record of the process to the capture instead of
 /// stderr, from now on.
