@@ -123,14 +123,6 @@ protected:
   }
   static void TearDownTestSuite() { delete dir_; }
 
-  void SetUp() override
-  {
-    // The tests talk to loopback directly, whatever the machine's proxy.
-    for (const char* v :
-         {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
-      ::unsetenv(v);
-  }
-
   static std::vector<std::string> tls(const std::string& name)
   {
     return with_account({"--tls-cert", dir_->file(name + ".crt"), "--tls-key", dir_->file(name + ".key")});
@@ -265,9 +257,13 @@ TEST_F(Client_Test, ClosedPortFailsFast)
 
 TEST_F(Client_Test, UnresolvableHostIsReported)
 {
-  Reply r = fetch("quorvane-test.invalid", 443, true, "/echo");
+  // A label of 64 octets (RFC 1035 2.3.4 allows 63): the resolver library
+  // refuses the name itself, without asking any server, so the test needs
+  // neither a network nor a resolver that answers for .invalid.
+  const std::string host = std::string(64, 'q') + ".invalid";
+  Reply r = fetch(host, 443, true, "/echo");
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.log.find("cannot resolve the host name 'quorvane-test.invalid'"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("cannot resolve the host name '" + host + "'"), std::string::npos) << r.log;
 }
 
 TEST_F(Client_Test, ReplyThatNeverComesTimesOut)
