@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include "tests/support/child_process.h"
 #include "tests/support/program.h"
 
 namespace test_support
