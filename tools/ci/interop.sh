@@ -220,10 +220,11 @@ version=7.1.0
 
 # The emulator on plain HTTP, behind the servers under test.
 start_emulator() {
-  # The secret is on the command line until the emulator reads it from a
-  # file or its environment; this is the one line that changes then.
+  # The secret goes in a file only this user can read, never on the command
+  # line, where every local user could see it.
+  (umask 077 && printf '%s' "$secret" >"$work/secret")
   exec 3< <(exec "$bin/quorvane-mock-service" --listen 127.0.0.1:0 --access-key "$access_key" \
-    --secret-key "$secret" --version "$version" 2>"$work/mock.log")
+    --secret-key-file "$work/secret" --version "$version" 2>"$work/mock.log")
   mock_pid=$!
   pids+=("$mock_pid")
   local listening
