@@ -298,6 +298,9 @@ TEST(Extract, ThrowingCallsReadOrRaise)
   json_spirit::extract_or_throw(obj)("n", o, json_spirit::FG_NOTHROW)("missing", s, json_spirit::FG_NOTHROW);
   EXPECT_EQ(nullptr, o);
   EXPECT_EQ("text", s);
+  unsigned short kept = 7;
+  EXPECT_FALSE(json_spirit::object_get<unsigned short>(obj, "missing", kept));
+  EXPECT_EQ(7, kept);
 
   auto what = [&](const std::function<void()>& f)
   {

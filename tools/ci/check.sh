@@ -5,7 +5,9 @@
 #   2. the concurrency tests under ThreadSanitizer (suppressions, each with
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Debian package, installed into a temporary root and run from there.
+#   4. the Debian package, installed into a temporary root and run from there;
+#   5. the module's line coverage by the suite (tools/ci/coverage.sh): every
+#      line of quorvane/, scrt/ and json_spirit/ must run.
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -55,6 +57,7 @@ step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian package: install and probe" "$here/tools/ci/package.sh"
+step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 
 say "./dev check passed; step times:"
 step_times
