@@ -11,6 +11,15 @@ namespace devhost
 {
 namespace
 {
+struct Curl_Url_Free
+{
+  void operator()(CURLU* p) const { curl_url_cleanup(p); }
+};
+typedef std::unique_ptr<CURLU, Curl_Url_Free> Curl_Url_Ptr;
+struct Curl_Text_Free
+{
+  void operator()(char* p) const { curl_free(p); }
+};
 
 std::string trim(const char* begin, const char* end)
 {
@@ -92,9 +101,9 @@ std::string url_text(CURLU* url, CURLUPart part, CURLUcode& rc)
 {
   char* text = nullptr;
   rc = curl_url_get(url, part, &text, 0);
-  std::string out = rc == CURLUE_OK ? std::string(text) : std::string();
-  curl_free(text);
-  return out;
+  // Held before the copy, which may throw (no memory).
+  std::unique_ptr<char, Curl_Text_Free> held(text);
+  return rc == CURLUE_OK ? std::string(text) : std::string();
 }
 }  // namespace
 
@@ -175,13 +184,16 @@ bool make_request_url(bool ssl, const std::string& host, unsigned short port, co
   std::string parsed_query;
   if (rc == CURLUE_OK && has_query)
     parsed_query = url_text(url.get(), CURLUPART_QUERY, rc);
+  std::string whole;
+  if (rc == CURLUE_OK)
+    whole = url_text(url.get(), CURLUPART_URL, rc);
   if (rc != CURLUE_OK || (has_query && parsed_query != query))
   {
     error = "the path or the query cannot stand in a URL as it is" +
             (rc != CURLUE_OK ? std::string(": ") + curl_url_strerror(rc) : std::string());
     return false;
   }
-  out.url = std::move(url);
+  out.url = std::move(whole);
   out.origin = std::move(origin);
   out.target = std::move(target);
   return true;

@@ -36,17 +36,11 @@ size_t on_body(char* data, size_t size, size_t count, void* user);
 std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Exchange& ex,
                            const Curl_Generation& gen, const std::string& host, unsigned short port);
 
-struct Curl_Url_Free
-{
-  void operator()(CURLU* p) const { curl_url_cleanup(p); }
-};
-typedef std::unique_ptr<CURLU, Curl_Url_Free> Curl_Url_Ptr;
-
 /// The URL of one request, and its forms for the pool and the log.
 struct Request_Url
 {
-  /// For CURLOPT_CURLU: libcurl takes the parts from here as they are.
-  Curl_Url_Ptr url;
+  /// The whole URL as libcurl's URL API wrote it, for CURLOPT_URL.
+  std::string url;
   /// "scheme://host:port", the pool's key for the endpoint.
   std::string origin;
   /// The URL without its query string, for log lines.

@@ -262,8 +262,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     JRC_SETOPT(CURLOPT_SSL_CTX_FUNCTION, &on_ssl_context);
     handle->configured = rc == CURLE_OK;
   }
-  // libcurl takes the parts as they were set, without parsing a URL text.
-  JRC_SETOPT(CURLOPT_CURLU, url.url.get());
+  JRC_SETOPT(CURLOPT_URL, url.url.c_str());
   JRC_SETOPT(CURLOPT_ERRORBUFFER, detail);
   JRC_SETOPT(CURLOPT_HTTPHEADER, headers.get());
   JRC_SETOPT(CURLOPT_HEADERDATA, &ex);
@@ -284,7 +283,6 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   // Detach everything that points into this frame at once: an exception
   // from here on destroys the handle after `ex`, `detail` and `headers`, and
   // a handle that goes back to the pool must not dangle either.
-  curl_easy_setopt(easy, CURLOPT_CURLU, static_cast<CURLU*>(nullptr));
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, static_cast<curl_slist*>(nullptr));
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, static_cast<void*>(nullptr));
