@@ -35,10 +35,11 @@ void check_host(const std::string& host);
 void check_access_key(const std::string& access_key);
 
 /**
- * @a text made safe for one log line: printable ASCII as it is, except "\"
- * and """ which are escaped; "\r", "\n" and "\t" as those escapes; every other
- * byte as "\xNN".  At most CHECK_ECHO_MAX bytes of @a text are shown, with
- * "..." after them when there are more.  The result is quoted.
+ * @a text made safe for one log line, in double quotes: printable ASCII as
+ * it is, but a backslash or a double quote preceded by a backslash; CR, LF
+ * and TAB as \r, \n and \t; every other byte as \xNN (upper-case digits).
+ * At most CHECK_ECHO_MAX bytes of @a text are shown, with "..." after the
+ * closing quote when there are more.
  */
 std::string printable(const std::string& text);
 
