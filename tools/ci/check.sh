@@ -6,7 +6,7 @@
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
 #   4. the Debian package, installed into a temporary root and run from there;
-#   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh).
+#   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
 #   6. the module's line coverage by the suite (tools/ci/coverage.sh): every
 #      line of quorvane/, scrt/ and json_spirit/ must run.
 # Each step prints its time; any failure stops the check with a non-zero exit.
