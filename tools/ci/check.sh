@@ -5,7 +5,8 @@
 #   2. the concurrency tests under ThreadSanitizer (suppressions, each with
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Debian package, installed into a temporary root and run from there.
+#   4. the Debian packages: built twice (byte-identical), lintian,
+#      hardening-check, and run from a temporary root (tools/ci/package.sh).
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -54,7 +55,7 @@ tsan() {
 step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
-step "Debian package: install and probe" "$here/tools/ci/package.sh"
+step "Debian packages: reproducible, lintian, hardening, probe and login" "$here/tools/ci/package.sh"
 
 say "./dev check passed; step times:"
 step_times
