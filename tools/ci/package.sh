@@ -78,7 +78,8 @@ if [ "$twice" = 1 ]; then
     cmp "$deb" "$again" || fail "$(basename "$deb") differs between the two builds (the second is $again)"
     printf '%s  %s\n' "$(sha256sum <"$deb" | cut -c1-16)" "$(basename "$deb") identical"
   done
-  [ "$(cd "$build/repro" && ls ./*.deb | wc -l)" = "${#debs[@]}" ] || fail "the two builds made different packages"
+  made=("$build"/repro/*.deb)
+  [ "${#made[@]}" = "${#debs[@]}" ] || fail "the two builds made different packages"
   rm -rf "$build/repro"
   end
 fi
@@ -96,10 +97,10 @@ begin "the module package alone"
 # its package needs only what the module links.
 depends=$(dpkg-deb -f "$module_deb" Depends | tr ',' '\n' | sed 's/^ *//; s/ .*//' | sort)
 [ "$depends" = $'libace-7.0.8\nlibc6\nlibgcc-s1\nlibstdc++6' ] ||
-  fail "quorvane-module depends on $(echo $depends), not only ACE, libc, libgcc and libstdc++"
+  fail "quorvane-module depends on ${depends//$'\n'/ }, not only ACE, libc, libgcc and libstdc++"
 files=$(dpkg-deb -c "$module_deb" | awk '$6 !~ /\/$/ && $6 !~ /^\.\/usr\/share\/doc\// { print $6 }')
 [ "$files" = ./usr/lib/x86_64-linux-gnu/quorvane/libquorvane.so ] ||
-  fail "quorvane-module holds more than the module: $(echo $files)"
+  fail "quorvane-module holds more than the module: ${files//$'\n'/ }"
 dpkg-deb -f "$devhost_deb" Depends | grep -q "quorvane-module (= $version)" ||
   fail "quorvane-devhost does not depend on quorvane-module (= $version)"
 for deb in "$module_deb" "$devhost_deb"; do
@@ -107,7 +108,7 @@ for deb in "$module_deb" "$devhost_deb"; do
     fail "$(basename "$deb") has maintainer scripts or triggers"
   fi
 done
-echo "quorvane-module: the module alone, depends on $(echo $depends); no maintainer scripts, no triggers"
+echo "quorvane-module: the module alone, depends on ${depends//$'\n'/ }; no maintainer scripts, no triggers"
 end
 
 begin "quorvane-host probe from the unpacked packages"
