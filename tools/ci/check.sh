@@ -5,7 +5,8 @@
 #   2. the concurrency tests under ThreadSanitizer (suppressions, each with
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Debian package, installed into a temporary root and run from there;
+#   4. the Debian packages: built twice (byte-identical), lintian,
+#      hardening-check, and run from a temporary root (tools/ci/package.sh);
 #   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
 #   6. the module's line coverage by the suite (tools/ci/coverage.sh): every
 #      line of quorvane/, scrt/ and json_spirit/ must run.
@@ -57,7 +58,7 @@ tsan() {
 step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
-step "Debian package: install and probe" "$here/tools/ci/package.sh"
+step "Debian packages: reproducible, lintian, hardening, probe and login" "$here/tools/ci/package.sh"
 step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
 step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 
