@@ -90,10 +90,12 @@ void make_appliance_key()
   char* text = nullptr;
   const long length = BIO_get_mem_data(pem.get(), &text);
 
-  char dir[] = "/tmp/quorvane-fuzz-key-XXXXXX";
-  if (mkdtemp(dir) == nullptr)
-    setup_failed("cannot make a key directory");
-  const std::string file = std::string(dir) + "/appliance.key";
+  // Under $TMPDIR (/tmp when unset), as the tests keep their files.
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quorvane-fuzz-key-XXXXXX";
+  if (mkdtemp(&dir[0]) == nullptr)
+    setup_failed(("cannot make a key directory " + dir).c_str());
+  const std::string file = dir + "/appliance.key";
   std::FILE* f = std::fopen(file.c_str(), "w");
   if (f == nullptr)
     setup_failed("cannot write the key file");
@@ -102,7 +104,7 @@ void make_appliance_key()
   std::fclose(f);
   const bool loaded = Host_Manager::instance()->key_file(file.c_str());
   unlink(file.c_str());
-  rmdir(dir);
+  rmdir(dir.c_str());
   if (!loaded)
     setup_failed("the key store did not take the key");
 }

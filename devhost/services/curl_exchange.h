@@ -32,9 +32,22 @@ size_t on_header(char* data, size_t size, size_t count, void* user);
 /// its cap.  Never throws.
 size_t on_body(char* data, size_t size, size_t count, void* user);
 
-/// The cause of a failed transfer in words a person can act on.
+/**
+ * CURLOPT_SSL_CTX_FUNCTION with a `Tls_Check` as its data: puts the check's
+ * CA store on the new TLS context, and has the context's verification record
+ * the first certificate it refuses in the check's `refusal`.  Verification
+ * stays as strict as libcurl set it: the record is all that is added.
+ * CURLE_SSL_CACERT_BADFILE when there is no store.
+ */
+CURLcode on_ssl_context(CURL* easy, void* ssl_ctx, void* user);
+
+/**
+ * The cause of a failed transfer in words a person can act on.  A refused
+ * certificate is named from @a refusal when it holds one.
+ */
 std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Exchange& ex,
-                           const Curl_Generation& gen, const std::string& host, unsigned short port);
+                           const Tls_Refusal& refusal, const Curl_Generation& gen, const std::string& host,
+                           unsigned short port);
 
 /// The URL of one request, and its forms for the pool and the log.
 struct Request_Url
@@ -58,9 +71,9 @@ struct Request_Url
 bool make_request_url(bool ssl, const std::string& host, unsigned short port, const char* path,
                       bool encode_path, const char* query, Request_Url& out, std::string& error);
 
-/// @a text for a log line: control characters and bytes above 0x7E as
-/// "\xNN", at most 64 bytes, then "...".
-std::string printable(const std::string& text);
+/// @a text for a log line, in single quotes: control characters, "\" and
+/// bytes above 0x7E as "\xNN", at most @a max_bytes bytes, then "...".
+std::string printable(const std::string& text, std::size_t max_bytes = 64);
 
 }  // namespace devhost
 

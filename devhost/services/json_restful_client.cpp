@@ -9,7 +9,6 @@
 #include <string>
 
 #include <ace/Log_Msg.h>
-#include <openssl/ssl.h>
 
 #include "devhost/json_reader.h"
 #include "devhost/services/curl_exchange.h"
@@ -37,16 +36,6 @@ namespace
 {
 /// Skew between the service's clock and ours that earns a warning, seconds.
 constexpr long JRC_CLOCK_SKEW_WARNING = 5 * 60;
-
-CURLcode on_ssl_context(CURL*, void* ssl_ctx, void* user)
-{
-  // Replace the (empty) store libcurl gave the new context with the shared
-  // one; set1 takes a reference, so the store outlives the context.
-  if (user == nullptr)
-    return CURLE_SSL_CACERT_BADFILE;
-  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(ssl_ctx), static_cast<X509_STORE*>(user));
-  return CURLE_OK;
-}
 
 const std::string& user_agent()
 {
@@ -259,7 +248,8 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     JRC_SETOPT(CURLOPT_SSL_VERIFYHOST, 2L);
     JRC_SETOPT(CURLOPT_CAINFO, static_cast<const char*>(nullptr));
     JRC_SETOPT(CURLOPT_CAPATH, static_cast<const char*>(nullptr));
-    JRC_SETOPT(CURLOPT_SSL_CTX_FUNCTION, &on_ssl_context);
+    JRC_SETOPT(CURLOPT_SSL_CTX_FUNCTION, &devhost::on_ssl_context);
+    JRC_SETOPT(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&handle->tls));
     handle->configured = rc == CURLE_OK;
   }
   JRC_SETOPT(CURLOPT_URL, url.url.c_str());
@@ -267,7 +257,6 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   JRC_SETOPT(CURLOPT_HTTPHEADER, headers.get());
   JRC_SETOPT(CURLOPT_HEADERDATA, &ex);
   JRC_SETOPT(CURLOPT_WRITEDATA, &ex);
-  JRC_SETOPT(CURLOPT_SSL_CTX_DATA, static_cast<void*>(store));
   // HTTPGET also clears NOBODY; the custom method is cleared unless used.
   JRC_SETOPT(CURLOPT_HTTPGET, 1L);
   if (req.method() == HTTP_METHOD_HEAD)
@@ -278,6 +267,11 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
                                         ? static_cast<const char*>(nullptr)
                                         : method);
 #undef JRC_SETOPT
+  // The TLS callbacks' state lives in the handle, as long as the contexts
+  // that point to it; what an earlier transfer recorded is cleared so that
+  // it cannot be blamed on this one.
+  handle->tls.store = store;
+  handle->tls.refusal.recorded = false;
   if (rc == CURLE_OK)
     rc = curl_easy_perform(easy);
   // Detach everything that points into this frame at once: an exception
@@ -305,7 +299,8 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   bool ok = false;
   if (rc != CURLE_OK)
   {
-    std::string cause = devhost::transfer_cause(easy, rc, detail, ex, gen, impl_->host_, impl_->port_);
+    std::string cause =
+        devhost::transfer_cause(easy, rc, detail, ex, handle->tls.refusal, gen, impl_->host_, impl_->port_);
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: %C\n"), method, target.c_str(),
                cause.c_str()));
   }

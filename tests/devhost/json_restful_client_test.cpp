@@ -71,15 +71,50 @@ TEST_F(Client_Test, TlsSuccessWithTheCaFile)
 
 TEST_F(Client_Test, TlsWithoutTheCaFileFailsVerification)
 {
+  // good.crt is self-signed with the subject CN=127.0.0.1 (make_certificate);
+  // neither the system store nor other.crt holds it.  OpenSSL's words for a
+  // lone certificate that is its own, untrusted issuer:
+  // X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT.
   test_support::Mock_Service svc(tls("good"));
   ASSERT_TRUE(svc.running()) << svc.error();
-  trust("");
-  Reply r = fetch("127.0.0.1", svc.port(), true, "/echo");
+  for (const std::string& bundle : {std::string(), std::string("other")})
+  {
+    trust(bundle);
+    Reply r = fetch("127.0.0.1", svc.port(), true, "/echo");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.body.is_null());
+    const std::string ca = bundle.empty() ? "the system CA store" : "'" + dir_->file("other.crt") + "'";
+    EXPECT_NE(r.log.find("certificate was not accepted (CA bundle: " + ca +
+                         "): certificate 'CN=127.0.0.1' issued by 'CN=127.0.0.1' (chain depth 0): "
+                         "self-signed certificate\n"),
+              std::string::npos)
+        << r.log;
+  }
+
+  // A name made to forge a log line, and longer than the 256 bytes kept.
+  // RFC 2253 writes the last RDN first; the line break shows as \x0A.
+  std::string subject = "first";
+  for (char c : {'o', 'p', 'q', 'r'})
+    subject += "/OU=" + std::string(60, c);
+  subject += "/OU=forged\nJSON_RESTful_Client: line";
+  std::string error;
+  ASSERT_TRUE(test_support::make_certificate(dir_->file("forged.crt"), dir_->file("forged.key"), subject,
+                                             "IP:127.0.0.1", error))
+      << error;
+  test_support::Mock_Service forged(tls("forged"));
+  ASSERT_TRUE(forged.running()) << forged.error();
+  trust("good");
+  Reply r = fetch("127.0.0.1", forged.port(), true, "/echo");
   EXPECT_FALSE(r.ok);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.body.is_null());
-  EXPECT_NE(r.log.find("certificate was not accepted (CA bundle: the system CA store)"), std::string::npos)
+  EXPECT_EQ(std::count(r.log.begin(), r.log.end(), '\n'), 1) << r.log;
+  EXPECT_NE(r.log.find("certificate 'OU=forged\\x0AJSON_RESTful_Client: line,OU=" + std::string(60, 'r')),
+            std::string::npos)
       << r.log;
+  EXPECT_NE(r.log.find("'... issued by 'OU=forged\\x0A"), std::string::npos) << r.log;
+  // 256 bytes: the forged OU (35), three ",OU=" + 60 letters (192), then
+  // ",OU=" and 25 of the 60 o's.
+  EXPECT_NE(r.log.find(",OU=" + std::string(25, 'o') + "'... (chain depth 0)"), std::string::npos) << r.log;
 }
 
 TEST_F(Client_Test, HostNameMismatchFails)

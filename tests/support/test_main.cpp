@@ -18,16 +18,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/proxy_variables.h"
+
 extern char** environ;
 
 namespace
 {
-const char* const PROXY_VARIABLES[] = {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY",
-                                       "ALL_PROXY",  "all_proxy",   "NO_PROXY",   "no_proxy"};
-
 void clean_environment()
 {
-  std::vector<std::string> names(std::begin(PROXY_VARIABLES), std::end(PROXY_VARIABLES));
+  test_support::clear_proxy_variables();
+  std::vector<std::string> names;
   for (char** e = environ; *e != nullptr; ++e)
     if (std::strncmp(*e, "QUORVANE_", 9) == 0 && std::strncmp(*e, "QUORVANE_TEST_", 14) != 0)
       names.push_back(std::string(*e, std::strcspn(*e, "=")));
