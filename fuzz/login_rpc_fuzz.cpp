@@ -4,7 +4,8 @@
 // and each one is handed to the handler's handle_object_i with a channel
 // that records the replies.  The REST client is the fake one, answering
 // from the input.  Each reply, log record and request to the service is
-// checked against what the handler must do, worked out here.
+// checked against what the handler must do, worked out apart from the
+// module's code (login_model.cpp, and the checks here).
 //
 // Input, three parts:
 //   line 1: a mode byte, three decimal digits (the HTTP status of the
@@ -16,29 +17,18 @@
 // marked with a prefix and encrypted for the appliance's key, so the login
 // gets past the decryption; 'e' the same with the secret as given (which
 // leaves out the check that it never shows); 'N' as 'E', but the requester
-// has gone (null channel).  Any other mode leaves the text as it is.
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// has gone (null channel).  Any other mode leaves the text as it is.  The
+// appliance's key and the encryption are in appliance_key.cpp.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "devhost/json_reader.h"
+#include "fuzz/appliance_key.h"
 #include "fuzz/fake_restful_client.h"
 #include "fuzz/fuzz_support.h"
-#include "host/host_manager.h"
+#include "fuzz/login_model.h"
 #include "host/json_rpc.h"
 #include "host/json_spirit_utils.h"
 
@@ -48,85 +38,15 @@ namespace
 {
 using fuzz_support::Log_Line;
 using fuzz_support::printable;
+using login_fuzz::c_text;
+using login_fuzz::Expectation;
+using login_fuzz::member;
+using login_fuzz::setup_failed;
 
-const std::size_t MAX_PLAINTEXT = 117;  // PKCS#1 v1.5 under a 1024-bit key
 const char SECRET_MARK[] = "QVSECRET-";
 const int SEND_RESULT_BASE = 100;
 
-struct Pkey_Free
-{
-  void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
-};
-struct Ctx_Free
-{
-  void operator()(EVP_PKEY_CTX* p) const { EVP_PKEY_CTX_free(p); }
-};
-struct Bio_Free
-{
-  void operator()(BIO* p) const { BIO_free(p); }
-};
-
-std::unique_ptr<EVP_PKEY, Pkey_Free> appliance_key;
 JSON_RPC_Thread_Handler* handler = nullptr;
-
-[[noreturn]] void setup_failed(const char* what)
-{
-  std::fprintf(stderr, "login_rpc_fuzz: %s\n", what);
-  std::exit(1);
-}
-
-// A throwaway appliance key: 1024 bits keeps decryption cheap per input;
-// the handler does not depend on the size.  The key store reads the file
-// once, so the file goes away at once.
-void make_appliance_key()
-{
-  appliance_key.reset(EVP_RSA_gen(1024));
-  if (!appliance_key)
-    setup_failed("cannot generate an RSA key");
-  std::unique_ptr<BIO, Bio_Free> pem(BIO_new(BIO_s_mem()));
-  if (!pem ||
-      PEM_write_bio_PrivateKey(pem.get(), appliance_key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1)
-    setup_failed("cannot write the RSA key");
-  char* text = nullptr;
-  const long length = BIO_get_mem_data(pem.get(), &text);
-
-  // Under $TMPDIR (/tmp when unset), as the tests keep their files.
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quorvane-fuzz-key-XXXXXX";
-  if (mkdtemp(&dir[0]) == nullptr)
-    setup_failed(("cannot make a key directory " + dir).c_str());
-  const std::string file = dir + "/appliance.key";
-  std::FILE* f = std::fopen(file.c_str(), "w");
-  if (f == nullptr)
-    setup_failed("cannot write the key file");
-  chmod(file.c_str(), 0600);
-  std::fwrite(text, 1, static_cast<std::size_t>(length), f);
-  std::fclose(f);
-  const bool loaded = Host_Manager::instance()->key_file(file.c_str());
-  unlink(file.c_str());
-  rmdir(dir.c_str());
-  if (!loaded)
-    setup_failed("the key store did not take the key");
-}
-
-// Base64 of the PKCS#1 v1.5 encryption of @a secret, as the appliance's web
-// page makes it.
-std::string encrypt(const std::string& secret)
-{
-  std::unique_ptr<EVP_PKEY_CTX, Ctx_Free> ctx(EVP_PKEY_CTX_new(appliance_key.get(), nullptr));
-  std::size_t length = 0;
-  const unsigned char* in = reinterpret_cast<const unsigned char*>(secret.data());
-  if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
-      EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-      EVP_PKEY_encrypt(ctx.get(), nullptr, &length, in, secret.size()) != 1)
-    setup_failed("cannot set up RSA encryption");
-  std::vector<unsigned char> out(length);
-  if (EVP_PKEY_encrypt(ctx.get(), out.data(), &length, in, secret.size()) != 1)
-    setup_failed("cannot encrypt");
-  std::vector<unsigned char> b64(4 * ((length + 2) / 3) + 1);
-  const int n = EVP_EncodeBlock(b64.data(), out.data(), static_cast<int>(length));
-  return std::string(reinterpret_cast<const char*>(b64.data()), static_cast<std::size_t>(n));
-}
 
 /// The replies sent through it, in order; each send returns a number of its
 /// own, which the handler must pass on.
@@ -169,7 +89,7 @@ Input split(const std::uint8_t* data, std::size_t size)
   if (head.size() >= 4 && head.find_first_not_of("0123456789", 1) >= 4)
     in.status = (head[1] - '0') * 100 + (head[2] - '0') * 10 + (head[3] - '0');
   if (head.size() > 4)
-    in.secret = head.substr(4, MAX_PLAINTEXT - (sizeof SECRET_MARK - 1));
+    in.secret = head.substr(4, login_fuzz::MAX_PLAINTEXT - (sizeof SECRET_MARK - 1));
   return in;
 }
 
@@ -183,66 +103,6 @@ json_spirit::Value usable_id(const json_spirit::Object& obj)
   if (t == json_spirit::str_type || t == json_spirit::int_type || t == json_spirit::real_type)
     return it->second;
   return json_spirit::Value();
-}
-
-// A member that is present and not null.
-const json_spirit::Value* member(const json_spirit::Object& obj, const char* key)
-{
-  json_spirit::Object::const_iterator it = obj.find(key);
-  return it == obj.end() || it->second.is_null() ? nullptr : &it->second;
-}
-
-// A host the credentials take, written from the rules rather than from the
-// module's code: a DNS name (RFC 1123 labels, the last one starting with a
-// letter, 253 characters at most), or an address the C library reads.
-bool host_name_or_address(const std::string& host)
-{
-  static const std::regex DNS_NAME(
-      "([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)*[A-Za-z]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?");
-  if (host.find('\0') != std::string::npos)
-    return false;
-  if (host.size() <= 253 && std::regex_match(host, DNS_NAME))
-    return true;
-  unsigned char addr[16];
-  const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
-  return inet_pton(AF_INET, host.c_str(), addr) == 1 || inet_pton(AF_INET6, host.c_str(), addr) == 1 ||
-         (bracketed && inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), addr) == 1);
-}
-
-// An access key that cannot shift what is signed: printable ASCII without
-// a space, and no "_/".
-bool safe_access_key(const std::string& key)
-{
-  for (unsigned char c : key)
-    if (c <= 0x20 || c >= 0x7f)
-      return false;
-  return key.find("_/") == std::string::npos;
-}
-
-// Whether the credentials load from the params: a host name or address for
-// "host", a safe string for "access_key", an integer from 1 to 65535 for
-// "port", a boolean for "ssl"; absent and null members keep their defaults.
-bool loadable(const json_spirit::Object& params)
-{
-  const json_spirit::Value* v = member(params, "host");
-  if (v != nullptr && (v->type() != json_spirit::str_type || !host_name_or_address(v->get_str())))
-    return false;
-  v = member(params, "access_key");
-  if (v != nullptr && (v->type() != json_spirit::str_type || !safe_access_key(v->get_str())))
-    return false;
-  v = member(params, "port");
-  if (v != nullptr && (v->type() != json_spirit::int_type || v->get_int64() < 1 || v->get_int64() > 65535))
-    return false;
-  v = member(params, "ssl");
-  return v == nullptr || v->type() == json_spirit::bool_type;
-}
-
-// The text of a std::string member up to its first NUL, as the module hands
-// it on through c_str(); @a fallback when absent or null.
-std::string c_text(const json_spirit::Object& params, const char* key, const std::string& fallback)
-{
-  const json_spirit::Value* v = member(params, key);
-  return v == nullptr ? fallback : std::string(v->get_str().c_str());
 }
 
 // Every text of @a v, keys included, for the places a secret may be echoed
@@ -285,17 +145,6 @@ std::string dump_logs(const std::vector<Log_Line>& lines)
   return all;
 }
 
-/// What one message must come to.
-struct Expectation
-{
-  bool reply = false;        ///< one reply, else none
-  int code = 0;              ///< 0 for the success result
-  const char* message = "";  ///< the error message, or the success version below
-  std::string version;
-  bool exchange = false;  ///< the service is asked once
-  bool decrypts = false;  ///< "secret_key" ends as the plain secret
-};
-
 /// Everything one input needs while its messages are checked.
 struct Run
 {
@@ -307,40 +156,6 @@ struct Run
   std::string echoes;  ///< texts of the input a secret may be repeated from
   std::vector<std::string> outputs;
 };
-
-Expectation expect(const Run& run, const JSON_RPC_Request_Base& msg)
-{
-  Expectation e;
-  if (msg.type() != JSON_RPC_Object::TYPE_REQUEST || run.null_channel)
-    return e;
-  e.reply = true;
-  if (msg.params.type() != json_spirit::obj_type)
-  {
-    e.code = -32602;
-    e.message = "Invalid params: params type must be object.";
-    return e;
-  }
-  const json_spirit::Object& params = msg.params.get_obj();
-  json_spirit::Object::const_iterator sk = params.find("secret_key");
-  // Only the injected ciphertext decrypts: the fuzzer cannot forge one.
-  e.decrypts = run.inject && sk != params.end() && sk->second.type() == json_spirit::str_type &&
-               sk->second.get_str() == run.cipher;
-  if (!e.decrypts || !loadable(params))
-  {
-    e.code = -32602;
-    e.message = "Invalid params";
-    return e;
-  }
-  e.exchange = true;
-  const std::string host = c_text(params, "host", "");
-  const std::string access_key = c_text(params, "access_key", "");
-  const bool sendable = !host.empty() && access_key.find_first_of("\r\n") == std::string::npos;
-  if (sendable && fuzz_support::expected_version(run.in->status, run.in->body, e.version))
-    return e;
-  e.code = -32603;
-  e.message = "Failed to login Quorvane.";
-  return e;
-}
 
 void check_exchange(const Run& run, const json_spirit::Object& params)
 {
@@ -436,7 +251,8 @@ void handle(Run& run, JSON_RPC_Channel_var channel, Recording_Channel& recorder,
 {
   JSON_RPC_Object_var obj(msg_ptr);
   const JSON_RPC_Request_Base& msg = *msg_ptr;
-  const Expectation e = expect(run, msg);
+  const Expectation e = login_fuzz::expect(msg, run.null_channel, run.inject ? &run.cipher : nullptr,
+                                           run.in->status, run.in->body);
   const json_spirit::Value params_before = msg.params;
   const std::size_t sent_before = recorder.sent.size();
   const std::string context = "message " + json_spirit::JSON_Dump(msg.to_json(), false) + ", status " +
@@ -505,7 +321,7 @@ void check_no_leak(const Run& run)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
   fuzz_support::capture_logs();
-  make_appliance_key();
+  login_fuzz::make_appliance_key();
   JSON_RPC_Handler_Exterminator gobbler = nullptr;
   JSON_RPC_Handler* made = _make_JSON_RPC_Quorvane_Login_Handler(&gobbler);
   handler = dynamic_cast<JSON_RPC_Thread_Handler*>(made);
@@ -529,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (run.inject)
   {
     run.plain = in.mode == 'e' ? in.secret : SECRET_MARK + in.secret;
-    run.cipher = encrypt(run.plain);
+    run.cipher = login_fuzz::encrypt(run.plain);
   }
   collect_texts(msg, run.echoes);
   run.echoes += json_spirit::JSON_Dump(msg, false) + "\n" + in.text + "\n" + in.body + "\n";
