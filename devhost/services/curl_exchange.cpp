@@ -169,22 +169,22 @@ std::string url_text(CURLU* url, CURLUPart part, CURLUcode& rc)
   std::unique_ptr<char, Curl_Text_Free> held(text);
   return rc == CURLUE_OK ? std::string(text) : std::string();
 }
-}  // namespace
 
-// libcurl calls these from inside curl_easy_perform, and an exception (no
-// memory) must not unwind through its frames: that skips the bookkeeping
-// which marks the end of the callback, so libcurl goes on believing it is
-// inside one, curl_easy_cleanup's removal of the handle from the multi handle
-// of curl_easy_perform fails with CURLM_RECURSIVE_API_CALL, and that multi
-// handle, its connection cache and the open socket are never freed.  The
-// exception is kept and the transfer aborted (a short count gives
+// libcurl calls the data callbacks from inside curl_easy_perform, and an
+// exception (no memory) must not unwind through its frames: that skips the
+// bookkeeping which marks the end of the callback, so libcurl goes on
+// believing it is inside one, curl_easy_cleanup's removal of the handle from
+// the multi handle of curl_easy_perform fails with CURLM_RECURSIVE_API_CALL,
+// and that multi handle, its connection cache and the open socket are never
+// freed.  The exception is kept and the transfer aborted (a short count gives
 // CURLE_WRITE_ERROR); get() throws it again once libcurl has returned.
-size_t on_header(char* data, size_t size, size_t count, void* user)
+size_t store_without_unwinding(size_t (*store)(Exchange*, char*, size_t), char* data, size_t length,
+                               void* user)
 {
   Exchange* ex = static_cast<Exchange*>(user);
   try
   {
-    return store_header(ex, data, size * count);
+    return store(ex, data, length);
   }
   catch (...)
   {
@@ -192,19 +192,16 @@ size_t on_header(char* data, size_t size, size_t count, void* user)
     return 0;
   }
 }
+}  // namespace
+
+size_t on_header(char* data, size_t size, size_t count, void* user)
+{
+  return store_without_unwinding(&store_header, data, size * count, user);
+}
 
 size_t on_body(char* data, size_t size, size_t count, void* user)
 {
-  Exchange* ex = static_cast<Exchange*>(user);
-  try
-  {
-    return store_body(ex, data, size * count);
-  }
-  catch (...)
-  {
-    ex->error = std::current_exception();
-    return 0;
-  }
+  return store_without_unwinding(&store_body, data, size * count, user);
 }
 
 CURLcode on_ssl_context(CURL*, void* ssl_ctx, void* user)
