@@ -2,8 +2,9 @@
 #define TESTS_DEVHOST_JSON_RESTFUL_CLIENT_FIXTURE_H
 
 // What the tests of JSON_RESTful_Client share: one exchange and its
-// outcome, readers of the emulator's echo, and the fixture that makes the
-// certificates and restores the client's options.
+// outcome (which the emulator's tests use too), readers of the emulator's
+// echo, and the fixture that makes the certificates and restores the
+// client's options.
 
 #include <chrono>
 #include <string>

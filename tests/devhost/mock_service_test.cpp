@@ -17,13 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "host/json_restful_client.h"
-#include "scrt/http_response.h"
-#include "tests/support/log_capture.h"
+#include "tests/devhost/json_restful_client_fixture.h"
 #include "tests/support/mock_service.h"
 
 namespace
 {
+using rest_client_test::fetch;
+using rest_client_test::Reply;
 using test_support::Mock_Service;
 using test_support::Program_Result;
 using test_support::run_program;
@@ -56,38 +56,14 @@ std::string now_ms(long offset_s = 0)
   return std::to_string((static_cast<long long>(std::time(nullptr)) + offset_s) * 1000);
 }
 
-struct Reply
-{
-  bool ok = false;
-  int status = 0;
-  json_spirit::Value body;
-};
-
-Reply get(int port, const std::string& path, const std::string& query,
-          const std::vector<std::pair<std::string, std::string>>& headers)
-{
-  JSON_RESTful_Client client(true);
-  client.reset("127.0.0.1", static_cast<unsigned short>(port), false);
-  HTTP_Request req(HTTP_METHOD_GET, path.c_str(), false);
-  req.query_string_buffer() = query;
-  for (const auto& h : headers)
-    req.headers().put(h.first.c_str(), h.second.c_str(), true);
-  HTTP_Response resp;
-  Reply r;
-  test_support::Log_Capture quiet;  // the client's failure lines are expected here
-  r.ok = client.get(req, resp, &r.body);
-  r.status = resp.status();
-  return r;
-}
-
 /// A settings request signed by the reference signer with the given parts.
 Reply signed_get(int port, const std::string& now, const std::string& ak, const std::string& sk,
                  const std::string& query = "", const std::string& signed_query = "(same)")
 {
   std::string sig =
       reference_signature(now, ak, sk, "/fcc/v1/settings", signed_query == "(same)" ? query : signed_query);
-  return get(port, "/fcc/v1/settings", query,
-             {{"Client-Now", now}, {"X-Auth-Accesskey", ak}, {"X-Auth-Signature", sig}});
+  return fetch("127.0.0.1", port, false, "/fcc/v1/settings", query,
+               {{"Client-Now", now}, {"X-Auth-Accesskey", ak}, {"X-Auth-Signature", sig}});
 }
 
 long long result_code(const Reply& r)
@@ -151,7 +127,7 @@ TEST(Mock_Service, RefusesWrongSignatureAccessKeyAndClock)
       {"Client-Now ten minutes old", signed_get(svc.port(), now_ms(-600), AK, SK), 401, 10003},
       {"Client-Now ten minutes ahead", signed_get(svc.port(), now_ms(600), AK, SK), 401, 10003},
       {"Client-Now that is not a number", signed_get(svc.port(), "17e11", AK, SK), 401, 10002},
-      {"no headers at all", get(svc.port(), "/fcc/v1/settings", "", {}), 401, 10001},
+      {"no headers at all", fetch("127.0.0.1", svc.port(), false, "/fcc/v1/settings"), 401, 10001},
   };
   for (const Case& c : cases)
   {
@@ -227,7 +203,7 @@ TEST(Mock_Service, StopsPromptlyWithARequestHeldAndAConnectionOpen)
   JSON_RESTful_Client::Options o = saved;
   o.timeout_ms = 200;
   JSON_RESTful_Client::set_options(o);
-  get(svc.port(), "/echo", "", {});
+  fetch("127.0.0.1", svc.port(), false, "/echo");
   JSON_RESTful_Client::set_options(saved);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(svc.stop(), 0);
