@@ -38,6 +38,16 @@ bool load_member(Auth_Info& info, const std::string& key, const std::string& val
   return info.load(json_spirit::Value(obj));
 }
 
+// Loading the one string member @a key = @a value fails, and logs only the
+// failure line with @a what.
+void expect_member_refused(const std::string& key, const std::string& value, const std::string& what)
+{
+  Auth_Info info;
+  test_support::Log_Capture log;
+  EXPECT_FALSE(load_member(info, key, value)) << value;
+  EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(what)}, log.records()) << value;
+}
+
 TEST(AuthInfo, DefaultsAndAnEmptyObject)
 {
   Auth_Info info;
@@ -157,14 +167,8 @@ TEST(AuthInfo, AHostThatIsNotAHostFailsTheLoad)
       {"[::1]:80", "\"[::1]:80\""},
   };
   for (const auto& row : refused)
-  {
-    Auth_Info info;
-    test_support::Log_Capture log;
-    EXPECT_FALSE(load_member(info, "host", row.host)) << row.host;
-    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(
-                  "JSON member 'host' is not a host name or an IP address: " + row.shown)},
-              log.records());
-  }
+    expect_member_refused("host", row.host,
+                          "JSON member 'host' is not a host name or an IP address: " + row.shown);
   const std::string accepted[] = {"localhost",          "127.0.0.1",       "::1",       "[::1]", "h.example",
                                   "a-b.c0.xyz",         "::ffff:10.0.0.1", "[fe80::1]", "x",     name253,
                                   label63 + ".example", "EXAMPLE.com"};
@@ -201,12 +205,7 @@ TEST(AuthInfo, AnAccessKeyThatCouldChangeWhatIsSignedFailsTheLoad)
       {"AK\xc3\xa9", "\"AK\\xC3\\xA9\""},
   };
   for (const auto& row : refused)
-  {
-    Auth_Info info;
-    test_support::Log_Capture log;
-    EXPECT_FALSE(load_member(info, "access_key", row.key)) << row.key;
-    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(what + row.shown)}, log.records());
-  }
+    expect_member_refused("access_key", row.key, what + row.shown);
   const char* accepted[] = {"AK-12345", "AK_x", "AK/x", "ak_", "/_", "", "~!#$%&'()*+,-.:;<=>?@[]^`{|}"};
   for (const char* key : accepted)
   {
