@@ -14,6 +14,7 @@
 
 #include "host/json_spirit_utils.h"
 #include "tests/support/canned_server.h"
+#include "tests/support/failed_get_log.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/login_fixture.h"
 
@@ -309,13 +310,8 @@ TEST_F(Login, AFailedVersionRequest)
   Log_Capture log;
   EXPECT_EQ(error(7, -32603, "Failed to login Quorvane."), reply_to(params(server.port()), 7));
   EXPECT_EQ(
-      (Records{Log_Record{LM_ERROR,
-                          "Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
-                              std::to_string(server.port()) +
-                              "/fcc/v1/settings': the response HTTP status is 200 OK\n",
-                          -1},
-               Log_Record{LM_ERROR, "response body:\n{\"message\":\"bad signature\",\"result_code\":10003}\n",
-                          -1}}),
+      test_support::failed_get_log("http://127.0.0.1:" + std::to_string(server.port()) + "/fcc/v1/settings",
+                                   "200 OK", R"({"message":"bad signature","result_code":10003})"),
       log.records());
   EXPECT_EQ(json_spirit::secure_str_type, secret_member().type());
 }

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/canned_server.h"
+#include "tests/support/failed_get_log.h"
 #include "tests/support/log_capture.h"
 
 namespace
@@ -204,12 +205,8 @@ TEST(Get, AnotherResultCodeLogsTheRequestLineAndTheBody)
   Log_Capture log;
   EXPECT_FALSE(client.get_version(version));
   EXPECT_EQ(
-      (Records{Log_Record{LM_ERROR,
-                          "Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
-                              std::to_string(server.port()) +
-                              "/fcc/v1/settings': the response HTTP status is 200 OK\n",
-                          -1},
-               Log_Record{LM_ERROR, "response body:\n{\"message\":\"denied\",\"result_code\":10001}\n", -1}}),
+      test_support::failed_get_log("http://127.0.0.1:" + std::to_string(server.port()) + "/fcc/v1/settings",
+                                   "200 OK", R"({"message":"denied","result_code":10001})"),
       log.records());
   EXPECT_EQ("", version.aboutus_version);
 }
