@@ -38,7 +38,8 @@ extern "C" void* realloc(void* p, std::size_t n)
 
 // A generator that records what it was given and holds a fixed result, or
 // none when the test asks for a failure.
-HMAC_Generator::HMAC_Generator(const void*, unsigned long, const void*, unsigned long data_length, const char*, bool)
+HMAC_Generator::HMAC_Generator(const void*, unsigned long, const void*, unsigned long data_length,
+                               const char*, bool)
 {
   ++hmac_calls;
   hmac_data_length = static_cast<long>(data_length);
@@ -47,7 +48,8 @@ HMAC_Generator::HMAC_Generator(const void*, unsigned long, const void*, unsigned
   static const char SIG[] = "c2lnbmF0dXJl/+=";
   std::unique_ptr<unsigned char[]> result(new unsigned char[sizeof SIG]);
   std::memcpy(result.get(), SIG, sizeof SIG);
-  assign(std::move(result), sizeof SIG - 1, sizeof SIG);
+  result_ = std::move(result);
+  length_ = sizeof SIG - 1;
 }
 
 HMAC_Generator::~HMAC_Generator() {}
