@@ -5,7 +5,8 @@
 #   2. the concurrency tests under ThreadSanitizer (suppressions, each with
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Debian package, installed into a temporary root and run from there.
+#   4. the Debian package, installed into a temporary root and run from there;
+#   5. the module's interface with the host against the ABI baseline in abi/.
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -55,6 +56,7 @@ step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian package: install and probe" "$here/tools/ci/package.sh"
+step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
 
 say "./dev check passed; step times:"
 step_times
