@@ -286,6 +286,11 @@ std::map<std::string, std::string> allowed_host_imports()
 // the module fail to load there, whatever our tests say.
 TEST(ModuleImports, OnlyTheHostContractIsImported)
 {
+#ifdef QUORVANE_SANITIZED
+  GTEST_SKIP()
+      << "a sanitizer's runtime and checks add imports of their own; the plain builds check the module "
+         "as it ships";
+#endif
   std::map<std::string, std::string> allowed = allowed_host_imports();
   std::vector<std::pair<char, std::string>> symbols = imports();
   ASSERT_FALSE(symbols.empty());
