@@ -8,7 +8,9 @@ quorvane_add_bench(bench_services_crypto
 # The REST client is measured against the service emulator on loopback,
 # started through the tests' launcher.
 quorvane_add_bench(bench_services_http
-  SOURCES services_http_bench.cpp ${PROJECT_SOURCE_DIR}/tests/support/mock_service.cpp
+  SOURCES services_http_bench.cpp ${PROJECT_SOURCE_DIR}/tests/support/child_process.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/mock_service.cpp ${PROJECT_SOURCE_DIR}/tests/support/program.cpp
+    ${PROJECT_SOURCE_DIR}/tests/support/spawn.cpp
   LIBS CURL::libcurl)
 target_compile_definitions(bench_services_http PRIVATE QUORVANE_BIN_DIR="${PROJECT_BINARY_DIR}/bin")
 add_dependencies(bench_services_http quorvane-mock-service)

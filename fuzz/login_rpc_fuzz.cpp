@@ -21,6 +21,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -187,16 +190,43 @@ const json_spirit::Value* member(const json_spirit::Object& obj, const char* key
   return it == obj.end() || it->second.is_null() ? nullptr : &it->second;
 }
 
-// Whether the credentials load from the params: strings for "host" and
-// "access_key", an integer from 1 to 65535 for "port", a boolean for "ssl";
-// absent and null members keep their defaults.
+// A host the credentials take, written from the rules rather than from the
+// module's code: a DNS name (RFC 1123 labels, the last one starting with a
+// letter, 253 characters at most), or an address the C library reads.
+bool host_name_or_address(const std::string& host)
+{
+  static const std::regex DNS_NAME(
+      "([A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?\\.)*[A-Za-z]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?");
+  if (host.find('\0') != std::string::npos)
+    return false;
+  if (host.size() <= 253 && std::regex_match(host, DNS_NAME))
+    return true;
+  unsigned char addr[16];
+  const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  return inet_pton(AF_INET, host.c_str(), addr) == 1 || inet_pton(AF_INET6, host.c_str(), addr) == 1 ||
+         (bracketed && inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), addr) == 1);
+}
+
+// An access key that cannot shift what is signed: printable ASCII without
+// a space, and no "_/".
+bool safe_access_key(const std::string& key)
+{
+  for (unsigned char c : key)
+    if (c <= 0x20 || c >= 0x7f)
+      return false;
+  return key.find("_/") == std::string::npos;
+}
+
+// Whether the credentials load from the params: a host name or address for
+// "host", a safe string for "access_key", an integer from 1 to 65535 for
+// "port", a boolean for "ssl"; absent and null members keep their defaults.
 bool loadable(const json_spirit::Object& params)
 {
   const json_spirit::Value* v = member(params, "host");
-  if (v != nullptr && v->type() != json_spirit::str_type)
+  if (v != nullptr && (v->type() != json_spirit::str_type || !host_name_or_address(v->get_str())))
     return false;
   v = member(params, "access_key");
-  if (v != nullptr && v->type() != json_spirit::str_type)
+  if (v != nullptr && (v->type() != json_spirit::str_type || !safe_access_key(v->get_str())))
     return false;
   v = member(params, "port");
   if (v != nullptr && (v->type() != json_spirit::int_type || v->get_int64() < 1 || v->get_int64() > 65535))

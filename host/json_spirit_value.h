@@ -69,8 +69,8 @@ public:
   Value(const std::string& v) : v_(v) {}
   Value(std::string&& v) : v_(std::move(v)) {}
   Value(const char* v) : v_(std::string(v)) {}
-  Value(const secure_string& v) : v_(v) {}
-  Value(secure_string&& v) : v_(std::move(v)) {}
+  Value(const secure_string& v) : v_(std::in_place_index<secure_str_type>, v) {}
+  Value(secure_string&& v) : v_(std::in_place_index<secure_str_type>, std::move(v)) {}
   Value(bool v) : v_(v) {}
   Value(int v) : v_(static_cast<std::int64_t>(v)) {}
   Value(long v) : v_(static_cast<std::int64_t>(v)) {}
@@ -86,7 +86,7 @@ public:
   const Array& get_array() const { return get<Array>(array_type); }
   Array& get_array() { return get<Array>(array_type); }
   const std::string& get_str() const { return get<std::string>(str_type); }
-  const secure_string& get_secure_str() const { return get<secure_string>(secure_str_type); }
+  const secure_string& get_secure_str() const { return get<Secure_Str>(secure_str_type); }
   bool get_bool() const { return get<bool>(bool_type); }
   std::int64_t get_int64() const { return get<std::int64_t>(int_type); }
   int get_int() const { return static_cast<int>(get_int64()); }
@@ -100,6 +100,40 @@ public:
   bool operator!=(const Value& other) const { return !(*this == other); }
 
 private:
+  /**
+   * The secure string alternative.  A secret of up to 15 characters lives
+   * in the string object, inside whatever block holds the value (a map node
+   * of an object), where the allocator's wiping never reaches: this wipes
+   * it whenever the value goes, is overwritten or is moved from.
+   */
+  struct Secure_Str : secure_string
+  {
+    Secure_Str(const secure_string& s) : secure_string(s) {}
+    Secure_Str(secure_string&& s) noexcept : secure_string(std::move(s)) { secure_wipe(s); }
+    Secure_Str(const Secure_Str& s) : secure_string(s) {}
+    Secure_Str(Secure_Str&& s) noexcept : secure_string(std::move(s)) { secure_wipe(s); }
+    Secure_Str& operator=(const Secure_Str& s)
+    {
+      if (this != &s)
+      {
+        secure_wipe(*this);
+        secure_string::operator=(s);
+      }
+      return *this;
+    }
+    Secure_Str& operator=(Secure_Str&& s) noexcept
+    {
+      if (this != &s)
+      {
+        secure_wipe(*this);
+        secure_string::operator=(std::move(s));
+        secure_wipe(s);
+      }
+      return *this;
+    }
+    ~Secure_Str() { secure_wipe(*this); }
+  };
+
   template <typename T>
   const T& get(Value_type want) const
   {
@@ -128,7 +162,7 @@ private:
   }
 
   // The alternatives stand in the order of Value_type, so index() is the type.
-  std::variant<Object, Array, std::string, secure_string, bool, std::int64_t, double, Null> v_;
+  std::variant<Object, Array, std::string, Secure_Str, bool, std::int64_t, double, Null> v_;
 };
 
 }  // namespace json_spirit

@@ -12,10 +12,11 @@ namespace json_spirit
 /**
  * Call operators that read one member of the object `D::obj_` into a
  * destination.  The per-call flags alone choose the getter: with FG_THROW
- * the throwing getter (a missing key raises), otherwise the non-throwing one
- * (a missing or null key leaves the destination as it was).  Either way a
- * member of the wrong type raises a `std::exception`.  Each returns the
- * extractor, so calls chain.
+ * the throwing getter (a missing or null key raises), otherwise the
+ * non-throwing one (a missing or null key leaves the destination as it was).
+ * Either way the member's kind is checked here first (`member_of_kind`), so
+ * that a member of the wrong kind raises a `std::exception` with the same
+ * text on any host.  Each returns the extractor, so calls chain.
  */
 template <typename D, bool MUTABLE>
 class Object_Value_Extractor
@@ -23,17 +24,42 @@ class Object_Value_Extractor
 public:
   D& operator()(const std::string& key, std::string& val, Flags flags)
   {
-    if (flags & FG_THROW)
+    const bool throws = (flags & FG_THROW) != 0;
+    if (member_of_kind(self().obj_, key, throws, str_type) == nullptr)
+      return self();
+    if (throws)
       val = object_get_str_or_throw(self().obj_, key);
     else
       object_get(self().obj_, key, val);
     return self();
   }
 
+  /**
+   * Takes a secure string member or a plain string member.  The old text
+   * of @a val is wiped before it is overwritten, and no copy of the new
+   * text is left behind (a shorter text would leave the old one's tail).
+   */
   D& operator()(const std::string& key, secure_string& val, Flags flags)
   {
-    if (flags & FG_THROW)
-      val = object_get_secure_str_or_throw(self().obj_, key);
+    const bool throws = (flags & FG_THROW) != 0;
+    const Value* member = member_of_kind(self().obj_, key, throws, secure_str_type, str_type);
+    if (member == nullptr)
+      return self();
+    secure_wipe(val);
+    if (member->type() == str_type)
+    {
+      // The host's secure-string getters promise only secure members; a
+      // plain one is copied from where it stands, never through a plain
+      // string of our own.
+      const std::string* text = object_get_str(self().obj_, key);
+      val.assign(text->data(), text->size());
+    }
+    else if (throws)
+    {
+      secure_string got = object_get_secure_str_or_throw(self().obj_, key);
+      Secure_Wipe_Guard wipe_got(got);
+      val = got;
+    }
     else
       object_get(self().obj_, key, val);
     return self();
@@ -47,7 +73,10 @@ public:
 
   D& operator()(const std::string& key, bool& val, Flags flags)
   {
-    if (flags & FG_THROW)
+    const bool throws = (flags & FG_THROW) != 0;
+    if (member_of_kind(self().obj_, key, throws, bool_type) == nullptr)
+      return self();
+    if (throws)
       val = object_get_bool_or_throw(self().obj_, key);
     else
       object_get(self().obj_, key, val);
@@ -60,7 +89,8 @@ private:
 
 /**
  * Call operator that points @a val at the object held by member @a key:
- * null when the key is absent (or, with FG_THROW, an exception).
+ * null when the key is absent or null (or, with FG_THROW, an exception); a
+ * member of another kind raises.
  */
 template <typename D, bool CONST>
 class Object_Pointer_Extractor
@@ -69,15 +99,8 @@ public:
   D& operator()(const std::string& key, const Object*& val, Flags flags)
   {
     D& self = static_cast<D&>(*this);
-    Object::const_iterator it = self.obj_.find(key);
-    if (it == self.obj_.end() || it->second.is_null())
-    {
-      if (flags & FG_THROW)
-        throw std::domain_error("JSON member '" + key + "' does not exist");
-      val = nullptr;
-      return self;
-    }
-    val = &it->second.get_obj();
+    const Value* member = member_of_kind(self.obj_, key, (flags & FG_THROW) != 0, obj_type);
+    val = member != nullptr ? &member->get_obj() : nullptr;
     return self;
   }
 };

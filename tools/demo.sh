@@ -6,7 +6,7 @@
 set -euo pipefail
 build=${1:-build}
 bin="$build/bin"
-work=$(mktemp -d /tmp/quorvane-demo.XXXXXX)
+work=$(mktemp -d "${TMPDIR:-/tmp}/quorvane-demo.XXXXXX")
 mock_pid=
 cleanup() {
   [ -n "$mock_pid" ] && kill "$mock_pid" 2>/dev/null && wait "$mock_pid" 2>/dev/null
@@ -19,9 +19,14 @@ step() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 access_key=DEMO-ACCESS-KEY
 secret='demo secret key, known to the service only'
 
+# The secret goes to the emulator in a file and to the login in its
+# environment, never on a command line, where ps shows it to every user.
+# (printf is a shell builtin: no process of its own.)
+(umask 077 && printf '%s\n' "$secret" >"$work/secret")
+
 step "Starting the service emulator on a loopback port"
 exec 3< <(exec "$bin/quorvane-mock-service" --listen 127.0.0.1:0 --access-key "$access_key" \
-  --secret-key "$secret" --version 7.1.0 2>"$work/mock.log")
+  --secret-key-file "$work/secret" --version 7.1.0 2>"$work/mock.log")
 mock_pid=$!
 read -r -t 10 listening <&3 || { echo "the emulator did not start:" >&2; cat "$work/mock.log" >&2; exit 1; }
 port=${listening##*:}

@@ -47,21 +47,57 @@ bool Host_Manager::key_file(const char* path)
   return load_locked(path);
 }
 
+namespace
+{
+/// What a file that is not a regular file is, for the refusal message.
+const char* file_kind(mode_t mode)
+{
+  if (S_ISDIR(mode))
+    return "a directory";
+  if (S_ISFIFO(mode))
+    return "a FIFO";
+  if (S_ISCHR(mode))
+    return "a character device";
+  if (S_ISBLK(mode))
+    return "a block device";
+  if (S_ISSOCK(mode))
+    return "a socket";
+  return "of an unknown kind";
+}
+}  // namespace
+
 bool Host_Manager::load_locked(const char* path)
 {
   // Plain POSIX reads straight into the secure string: a stdio or iostream
   // buffer would keep a copy of the key in memory that nobody wipes.
-  int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  //
+  // Opened without blocking: this runs under the store's lock, and opening
+  // a FIFO for reading waits for a writer (a device may wait for anything),
+  // which would stall every caller of the store.  Only a regular file is
+  // read; O_NONBLOCK does not change how one reads.  O_NOCTTY keeps a
+  // terminal at that path from becoming the process's controlling one.
+  int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0)
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: cannot open the private key file '%C': %m\n"), path));
     return false;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+  if (::fstat(fd, &st) != 0)
+  {
+    int saved = errno;
+    ::close(fd);
+    errno = saved;
+    ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: cannot examine the private key file '%C': %m\n"), path));
+    return false;
+  }
+  if (!S_ISREG(st.st_mode))
   {
     ::close(fd);
-    ACE_ERROR((LM_ERROR, ACE_TEXT("Host_Manager: the private key file '%C' is not a regular file\n"), path));
+    ACE_ERROR(
+        (LM_ERROR,
+         ACE_TEXT("Host_Manager: the private key file '%C' is not a regular file (it is %C); refused\n"),
+         path, file_kind(st.st_mode)));
     return false;
   }
   if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > MAX_KEY_FILE)

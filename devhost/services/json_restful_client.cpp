@@ -12,6 +12,7 @@
 #include <openssl/ssl.h>
 
 #include "devhost/json_reader.h"
+#include "devhost/services/curl_exchange.h"
 #include "devhost/services/curl_pool.h"
 #include "scrt/http_response.h"
 
@@ -37,99 +38,6 @@ namespace
 /// Skew between the service's clock and ours that earns a warning, seconds.
 constexpr long JRC_CLOCK_SKEW_WARNING = 5 * 60;
 
-/// What the libcurl callbacks of one exchange write to.
-struct Exchange
-{
-  HTTP_Response* resp;
-  std::string body;
-  std::size_t max_body;
-  bool oversized;
-  /// What a callback threw, to be thrown again once libcurl has returned.
-  std::exception_ptr error;
-};
-
-std::string trim(const char* begin, const char* end)
-{
-  while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
-    ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
-    --end;
-  return std::string(begin, end);
-}
-
-size_t store_header(Exchange* ex, char* data, size_t length)
-{
-  std::string line = trim(data, data + length);
-  if (line.compare(0, 5, "HTTP/") == 0)
-  {
-    // A new status line (after a 1xx reply or a proxy's CONNECT answer)
-    // starts a new set of headers.
-    ex->resp->headers().clear();
-    ex->resp->parse_status_line(line.c_str());
-    return length;
-  }
-  std::string::size_type colon = line.find(':');
-  if (colon == std::string::npos || colon == 0)
-    return length;
-  std::string name = trim(line.data(), line.data() + colon);
-  std::string value = trim(line.data() + colon + 1, line.data() + line.size());
-  // Repeated fields combine into one comma-separated list (RFC 9110 5.3).
-  const char* old = ex->resp->headers().get(name.c_str(), true);
-  if (old != nullptr)
-    value = std::string(old) + ", " + value;
-  ex->resp->headers().put(name.c_str(), value.c_str(), true);
-  return length;
-}
-
-size_t store_body(Exchange* ex, char* data, size_t length)
-{
-  if (ex->body.size() + length > ex->max_body)
-  {
-    // Returning less than given makes libcurl abort with CURLE_WRITE_ERROR;
-    // a body without a Content-Length is stopped here at the cap.
-    ex->oversized = true;
-    return 0;
-  }
-  ex->body.append(data, length);
-  return length;
-}
-
-// libcurl calls these from inside curl_easy_perform, and an exception (no
-// memory) must not unwind through its frames: that skips the bookkeeping
-// which marks the end of the callback, so libcurl goes on believing it is
-// inside one, curl_easy_cleanup's removal of the handle from the multi handle
-// of curl_easy_perform fails with CURLM_RECURSIVE_API_CALL, and that multi
-// handle, its connection cache and the open socket are never freed.  The
-// exception is kept and the transfer aborted (a short count gives
-// CURLE_WRITE_ERROR); get() throws it again once libcurl has returned.
-size_t on_header(char* data, size_t size, size_t count, void* user)
-{
-  Exchange* ex = static_cast<Exchange*>(user);
-  try
-  {
-    return store_header(ex, data, size * count);
-  }
-  catch (...)
-  {
-    ex->error = std::current_exception();
-    return 0;
-  }
-}
-
-size_t on_body(char* data, size_t size, size_t count, void* user)
-{
-  Exchange* ex = static_cast<Exchange*>(user);
-  try
-  {
-    return store_body(ex, data, size * count);
-  }
-  catch (...)
-  {
-    ex->error = std::current_exception();
-    return 0;
-  }
-}
-
 CURLcode on_ssl_context(CURL*, void* ssl_ctx, void* user)
 {
   // Replace the (empty) store libcurl gave the new context with the shared
@@ -145,26 +53,6 @@ const std::string& user_agent()
   static const std::string agent = std::string("quorvane/" QUORVANE_VERSION " (development host) libcurl/") +
                                    curl_version_info(CURLVERSION_NOW)->version;
   return agent;
-}
-
-// Percent-encodes what may not stand in a path (RFC 3986 3.3): everything
-// but unreserved characters, sub-delimiters, ':', '@' and '/'.
-std::string encode_path(const char* path)
-{
-  static const char HEX[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p != 0; ++p)
-  {
-    if (std::isalnum(*p) || std::strchr("-._~!$&'()*+,;=:@/", *p) != nullptr)
-      out += static_cast<char>(*p);
-    else
-    {
-      out += '%';
-      out += HEX[*p >> 4];
-      out += HEX[*p & 15];
-    }
-  }
-  return out;
 }
 
 bool has_line_break(const std::string& text)
@@ -187,70 +75,6 @@ void warn_clock_skew(const HTTP_Response& resp, const std::string& origin)
          ACE_TEXT("JSON_RESTful_Client: the appliance's clock looks wrong: it is %d s %C the clock of %C "
                   "(Date: %C); signed requests fail until the clock is corrected\n"),
          static_cast<int>(skew > 0 ? skew : -skew), skew > 0 ? "behind" : "ahead of", origin.c_str(), date));
-}
-
-// The cause of a failed transfer in words a person can act on.
-std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Exchange& ex,
-                           const devhost::Curl_Generation& gen, const std::string& host, unsigned short port)
-{
-  const JSON_RESTful_Client::Options& opt = gen.options();
-  std::string d = *detail != '\0' ? detail : curl_easy_strerror(rc);
-  switch (rc)
-  {
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return "cannot resolve the host name '" + host + "' (check the name and the DNS settings)";
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return "cannot resolve the proxy's host name (check the http_proxy/https_proxy environment): " + d;
-    case CURLE_COULDNT_CONNECT:
-    {
-      long os_errno = 0;
-      curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &os_errno);
-      if (os_errno == ECONNREFUSED)
-        return "connection refused (is the service listening on port " + std::to_string(port) + "?)";
-      return "cannot connect: " +
-             (os_errno != 0 ? std::string(std::strerror(static_cast<int>(os_errno))) : d);
-    }
-    case CURLE_OPERATION_TIMEDOUT:
-    {
-      curl_off_t connected = 0;
-      curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
-      if (connected == 0)
-        return "timed out connecting (connect timeout " + std::to_string(opt.connect_timeout_ms) + " ms)";
-      return "timed out waiting for the reply (total timeout " + std::to_string(opt.timeout_ms) + " ms)";
-    }
-    case CURLE_SSL_CONNECT_ERROR:
-      return "TLS handshake failed: " + d;
-    case CURLE_PEER_FAILED_VERIFICATION:
-      return "the service's certificate was not accepted (CA bundle: " + gen.ca_name() + "): " + d;
-    case CURLE_SSL_CACERT_BADFILE:
-      return "cannot use the CA bundle " + gen.ca_name() + ": " + d;
-    case CURLE_FILESIZE_EXCEEDED:
-      return "the response body exceeds the limit of " + std::to_string(opt.max_body) + " bytes";
-    case CURLE_WRITE_ERROR:
-      if (ex.oversized)
-        return "the response body exceeds the limit of " + std::to_string(opt.max_body) + " bytes";
-      return d;
-    case CURLE_GOT_NOTHING:
-      return "the service closed the connection without replying";
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    {
-      // A peer that closes at once shows as a reset or as end of file,
-      // depending on whether our request reached it first; both are the same
-      // fault to the person reading this.
-      long header_bytes = 0;
-      curl_easy_getinfo(easy, CURLINFO_HEADER_SIZE, &header_bytes);
-      if (header_bytes == 0)
-        return "the service closed the connection without replying (" + d + ")";
-      return "the connection broke while receiving the reply: " + d;
-    }
-    case CURLE_PARTIAL_FILE:
-      return "the connection broke while receiving the reply: " + d;
-    case CURLE_URL_MALFORMAT:
-      return "the request URL is malformed: " + d;
-    default:
-      return d;
-  }
 }
 
 }  // namespace
@@ -295,30 +119,28 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   resp.headers().clear();
 
   const char* method = http_method_string(req.method());
-  std::string host = impl_->host_;
-  // An IPv6 literal is bracketed in a URL (RFC 3986 3.2.2).
-  if (host.find(':') != std::string::npos && host[0] != '[')
-    host = "[" + host + "]";
-  std::string origin =
-      std::string(impl_->ssl_ ? "https" : "http") + "://" + host + ":" + std::to_string(impl_->port_);
-  const char* raw_path = req.path() != nullptr ? req.path() : "";
-  std::string path = req.encode_path() ? encode_path(raw_path) : std::string(raw_path);
-  if (path.empty() || path[0] != '/')
-    path = "/" + path;
-  // The log names the resource without its query string, which may carry
-  // credentials in other services' schemes.
-  std::string target = origin + path;
-
   if (impl_->host_.empty() || impl_->port_ == 0)
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: no endpoint was set\n"), method,
-               target.c_str()));
+               req.path() != nullptr ? devhost::printable(req.path()).c_str() : "''"));
     return false;
   }
-  std::string url = target;
-  const char* query = req.query_string();
-  if (query != nullptr && *query != '\0')
-    url = url + "?" + query;
+  // The URL is put together by libcurl's URL API, part by part: a host
+  // holding "@", "/", "?" or "#" can neither move the request elsewhere nor
+  // change what it asks for, and one holding a line break cannot reach a log
+  // line.  The log names the resource without its query string, which may
+  // carry credentials in other services' schemes.
+  devhost::Request_Url url;
+  std::string url_error;
+  if (!devhost::make_request_url(impl_->ssl_, impl_->host_, impl_->port_,
+                                 req.path() != nullptr ? req.path() : "", req.encode_path(),
+                                 req.query_string(), url, url_error))
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C failed: %C\n"), method, url_error.c_str()));
+    return false;
+  }
+  const std::string& origin = url.origin;
+  const std::string& target = url.target;
 
   devhost::Curl_Pool& pool = devhost::Curl_Pool::instance();
   devhost::Curl_Handle_Ptr handle;
@@ -404,7 +226,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     return false;
   }
 
-  Exchange ex;
+  devhost::Exchange ex;
   ex.resp = &resp;
   ex.max_body = opt.max_body;
   ex.oversized = false;
@@ -428,8 +250,8 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     JRC_SETOPT(CURLOPT_TIMEOUT_MS, opt.timeout_ms);
     JRC_SETOPT(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(opt.max_body));
     JRC_SETOPT(CURLOPT_USERAGENT, user_agent().c_str());
-    JRC_SETOPT(CURLOPT_HEADERFUNCTION, &on_header);
-    JRC_SETOPT(CURLOPT_WRITEFUNCTION, &on_body);
+    JRC_SETOPT(CURLOPT_HEADERFUNCTION, &devhost::on_header);
+    JRC_SETOPT(CURLOPT_WRITEFUNCTION, &devhost::on_body);
     // Verification is not optional.  libcurl is told of no CA file of its
     // own, so it loads nothing per connection; the shared store is put on
     // each new TLS context instead.
@@ -440,7 +262,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     JRC_SETOPT(CURLOPT_SSL_CTX_FUNCTION, &on_ssl_context);
     handle->configured = rc == CURLE_OK;
   }
-  JRC_SETOPT(CURLOPT_URL, url.c_str());
+  JRC_SETOPT(CURLOPT_URL, url.url.c_str());
   JRC_SETOPT(CURLOPT_ERRORBUFFER, detail);
   JRC_SETOPT(CURLOPT_HTTPHEADER, headers.get());
   JRC_SETOPT(CURLOPT_HEADERDATA, &ex);
@@ -483,7 +305,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   bool ok = false;
   if (rc != CURLE_OK)
   {
-    std::string cause = transfer_cause(easy, rc, detail, ex, gen, impl_->host_, impl_->port_);
+    std::string cause = devhost::transfer_cause(easy, rc, detail, ex, gen, impl_->host_, impl_->port_);
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C %C failed: %C\n"), method, target.c_str(),
                cause.c_str()));
   }

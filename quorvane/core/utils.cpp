@@ -23,11 +23,14 @@ bool check_host_info(json_spirit::Object& host_info)
   const std::string* sk = json_spirit::object_get_str(host_info, "secret_key");
   if (sk == nullptr)
   {
-    ACE_DEBUG((LM_ERROR,
-               ACE_TEXT("Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n")));
+    ACE_DEBUG((LM_ERROR, ACE_TEXT("Failed to check Quorvane host secret_key, the attribute 'secret_key' does "
+                                  "not exist in json.\n")));
     return false;
   }
+  // A short text lives inside the string object, beyond the reach of the
+  // allocator's wiping: every secure local here is wiped on the way out.
   secure_string secure_sk(sk->data(), sk->size());
+  Secure_Wipe_Guard wipe_sk(secure_sk);
   const secure_ustring& private_key = Host_Manager::instance()->rsa_prvkey();
   RSA_Decoder decoder(reinterpret_cast<const unsigned char*>(secure_sk.data()), secure_sk.size(),
                       private_key.c_str(), private_key.size(), true, RSA_PADDING_PKCS1);
@@ -37,6 +40,8 @@ bool check_host_info(json_spirit::Object& host_info)
     return false;
   }
   secure_string plain(reinterpret_cast<const char*>(decoder.get()), decoder.length());
+  // Moved from, a short key leaves its characters after the first in place.
+  Secure_Wipe_Guard wipe_plain(plain);
   host_info["secret_key"] = json_spirit::Value(std::move(plain));
   return true;
 }

@@ -3,13 +3,17 @@
 
 #include "host/host_manager.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
@@ -83,8 +87,29 @@ TEST_F(Host_Manager_Test, EnvironmentNamesTheFileOnFirstUse)
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_B);
 }
 
+// Host_Manager::key_file on another thread, so that a load that blocks
+// (opening a FIFO for reading waits for a writer) fails the test after 60 s
+// instead of hanging it; the FIFO is then opened for writing, which lets
+// the load go on.
+bool key_file_within_deadline(const std::string& path, bool& loaded)
+{
+  std::future<bool> load =
+      std::async(std::launch::async, [&path] { return Host_Manager::instance()->key_file(path.c_str()); });
+  if (load.wait_for(std::chrono::seconds(60)) == std::future_status::ready)
+  {
+    loaded = load.get();
+    return true;
+  }
+  int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd >= 0)
+    ::close(fd);
+  loaded = load.get();
+  return false;
+}
+
 TEST_F(Host_Manager_Test, UnreadableFilesAreRefusedAndLogged)
 {
+  ASSERT_EQ(::mkfifo(dir_.file("fifo.key").c_str(), 0600), 0);
   struct Case
   {
     std::string path;
@@ -92,13 +117,18 @@ TEST_F(Host_Manager_Test, UnreadableFilesAreRefusedAndLogged)
   } cases[] = {
       {dir_.file("missing.key"), "cannot open"},
       {write(dir_, "empty.key", ""), "is empty or larger"},
-      {dir_.path(), "not a regular file"},
+      {dir_.path(), "is not a regular file (it is a directory)"},
+      // Nothing writes to the FIFO: it must be refused, not waited on.
+      {dir_.file("fifo.key"), "is not a regular file (it is a FIFO)"},
+      {"/dev/null", "is not a regular file (it is a character device)"},
   };
   for (const Case& c : cases)
   {
     test_support::Log_Capture log;
     ASSERT_TRUE(Host_Manager::instance()->key_file(write(dir_, "good.key", KEY_A).c_str()));
-    EXPECT_FALSE(Host_Manager::instance()->key_file(c.path.c_str())) << c.path;
+    bool loaded = true;
+    EXPECT_TRUE(key_file_within_deadline(c.path, loaded)) << c.path << ": the load blocked";
+    EXPECT_FALSE(loaded) << c.path;
     EXPECT_TRUE(Host_Manager::instance()->rsa_prvkey().empty()) << "a failed load leaves no old key behind";
     ASSERT_EQ(log.records().size(), 1u) << log.text();
     EXPECT_EQ(log.records()[0].priority, static_cast<unsigned long>(LM_ERROR));

@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -233,35 +238,100 @@ TEST(Mock_Service, StopsWhenItsLauncherGoes)
 {
   // run_program closes the emulator's stdin at once, as a launcher's death
   // would; the emulator must then exit by itself, cleanly.
-  Program_Result r = run_program({Mock_Service::program(), "--access-key", AK, "--secret-key", SK, "--listen",
-                                  "127.0.0.1:0", "--stop-on-stdin-eof"},
-                                 "", 10000);
+  Program_Result r = run_program(
+      {Mock_Service::program(), "--access-key", AK, "--listen", "127.0.0.1:0", "--stop-on-stdin-eof"}, "",
+      10000, {std::string("QUORVANE_SECRET_KEY=") + SK});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.out.compare(0, 23, "listening on 127.0.0.1:"), 0) << r.out;
 }
 
+TEST(Mock_Service, TakesTheSecretKeyFromAFileOrTheEnvironment)
+{
+  test_support::Temp_Dir dir;
+  const std::string file = dir.file("secret");
+  std::ofstream(file) << SK << "\n";
+  ::chmod(file.c_str(), 0600);
+  {
+    Mock_Service svc({"--access-key", AK, "--secret-key-file", file});
+    ASSERT_TRUE(svc.running()) << svc.error();
+    EXPECT_EQ(signed_get(svc.port(), now_ms(), AK, SK).status, 200) << "one trailing line break is dropped";
+    EXPECT_EQ(svc.stderr_text().find("warning"), std::string::npos) << svc.stderr_text();
+  }
+  {
+    // The launcher hands "--secret-key" over in QUORVANE_SECRET_KEY; once
+    // read, its value is gone from what /proc shows of the emulator's
+    // environment (the text, not only the pointer to it).  Under an exec
+    // wrapper the PID is the emulator's (qemu's), whose own copy stays.
+    Mock_Service svc(service_args());
+    ASSERT_TRUE(svc.running()) << svc.error();
+    EXPECT_EQ(signed_get(svc.port(), now_ms(), AK, SK).status, 200);
+    if (std::getenv("QUORVANE_TEST_EXEC_WRAPPER") == nullptr)
+    {
+      std::ifstream in("/proc/" + std::to_string(svc.pid()) + "/environ", std::ios::binary);
+      std::string environ_text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      ASSERT_NE(environ_text.find("PATH="), std::string::npos) << "read the wrong file?";
+      EXPECT_EQ(environ_text.find(SK), std::string::npos);
+    }
+  }
+  // On the command line it still works, with a warning about ps.
+  Program_Result r = run_program(
+      {Mock_Service::program(), "--access-key", AK, "--secret-key", SK, "--stop-on-stdin-eof"}, "", 10000);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("warning: --secret-key puts the secret key where every local user can read it"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST(Mock_Service, HelpGoesToStdout)
+{
+  Program_Result r = run_program({Mock_Service::program(), "--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r.out.compare(0, 28, "usage: quorvane-mock-service"), 0) << r.out;
+  EXPECT_EQ(r.err, "");
+}
+
 TEST(Mock_Service, UsageOnBadArguments)
 {
+  test_support::Temp_Dir dir;
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  std::ofstream(dir.file("empty"));
+  const std::string env = std::string("QUORVANE_SECRET_KEY=") + SK;
   struct Case
   {
     std::vector<std::string> args;
-    const char* says;
+    std::string env;
+    int status;
+    std::string says;
   } cases[] = {
-      {{"--access-key", AK}, "--access-key and --secret-key are required"},
-      {{"--access-key", AK, "--secret-key", SK, "--fault", "explode"}, "unknown fault 'explode'"},
-      {{"--access-key", AK, "--secret-key", SK, "--listen", "127.0.0.1"}, "bad --listen"},
-      {{"--access-key", AK, "--secret-key", SK, "--tls-cert", "x.pem"}, "go together"},
-      {{"--access-key", AK, "--secret-key", SK, "--max-skew", "-1"}, "bad option"},
-      {{"--secret-key"}, "needs a value"},
+      {{"--access-key", AK}, "", 2, "the account's secret key is required"},
+      {{"--secret-key-file", dir.file("empty")}, env, 2, "--access-key is required"},
+      {{"--access-key", AK, "--fault", "explode"}, env, 2, "bad value for --fault: 'explode'"},
+      {{"--access-key", AK, "--listen", "127.0.0.1"}, env, 2, "bad value for --listen"},
+      {{"--access-key", AK, "--tls-cert", "x.pem"}, env, 2, "go together"},
+      {{"--access-key", AK, "--max-skew", "-1"}, env, 2, "bad value for --max-skew: '-1'"},
+      {{"--access-key", AK, "--bogus"}, env, 2, "unknown option --bogus"},
+      {{"--access-key", AK, "--secret-key-file"}, "", 2, "--secret-key-file needs a value"},
+      {{"--access-key", AK, "--secret-key-file", "f", "--secret-key", SK}, "", 2, "give the secret key once"},
+      // A FIFO is refused at once, not waited on (nothing writes to it).
+      {{"--access-key", AK, "--secret-key-file", dir.file("fifo")}, "", 1, "must be a regular file"},
+      {{"--access-key", AK, "--secret-key-file", dir.file("empty")},
+       "",
+       1,
+       "must be a regular file of 1 to 4096"},
+      {{"--access-key", AK, "--secret-key-file", dir.file("absent")},
+       "",
+       1,
+       "cannot open the secret key file"},
   };
   for (const Case& c : cases)
   {
     std::vector<std::string> argv{Mock_Service::program()};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
-    Program_Result r = run_program(argv);
-    EXPECT_EQ(r.exit_code, 2) << c.says;
+    Program_Result r = run_program(
+        argv, "", 10000, c.env.empty() ? std::vector<std::string>() : std::vector<std::string>{c.env});
+    EXPECT_EQ(r.exit_code, c.status) << c.says;
     EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("usage: quorvane-mock-service"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("usage: quorvane-mock-service") != std::string::npos, c.status == 2) << r.err;
   }
 }
 
@@ -270,7 +340,8 @@ TEST(Mock_Service, LauncherReportsAFailedStart)
   Mock_Service bad({"--access-key", AK});
   EXPECT_FALSE(bad.running());
   EXPECT_NE(bad.error().find("ended before it listened"), std::string::npos) << bad.error();
-  EXPECT_NE(bad.error().find("--secret-key are required"), std::string::npos) << "its stderr is quoted";
+  EXPECT_NE(bad.error().find("the account's secret key is required"), std::string::npos)
+      << "its stderr is quoted";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "host/json_rpc.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <stdexcept>
@@ -66,7 +67,9 @@ TEST(Channel, SendErrorSendsOneErrorReply)
 }
 
 // Holds every call until `expected` calls are inside handle_object_i at once:
-// the test passes only if the pool really runs them in parallel.
+// the test passes only if the pool really runs them in parallel.  A pool
+// that runs fewer at once would hold them for ever, so the wait has a
+// deadline, after which the calls go on and `timed_out_` tells the test.
 class Barrier_Handler : public JSON_RPC_Thread_Handler
 {
 public:
@@ -78,7 +81,8 @@ public:
       std::unique_lock<std::mutex> guard(lock_);
       ++inside_;
       all_in_.notify_all();
-      all_in_.wait(guard, [this]() { return inside_ >= expected_; });
+      if (!all_in_.wait_for(guard, std::chrono::seconds(60), [this]() { return inside_ >= expected_; }))
+        ++timed_out_;
     }
     if (channel.get() == nullptr)
     {
@@ -90,6 +94,7 @@ public:
   }
 
   std::atomic<int> gone_{0};
+  std::atomic<int> timed_out_{0};
 
 private:
   std::mutex lock_;
@@ -110,6 +115,7 @@ TEST(ThreadHandler, RunsRequestsOnSeveralThreadsAtOnce)
   for (int i = 0; i < N; ++i)
     EXPECT_EQ(0, handler.handle(weak, make_request(i)));
   handler.wait_idle();
+  EXPECT_EQ(0, handler.timed_out_.load()) << "fewer than " << N << " calls ran at once";
   EXPECT_EQ(static_cast<std::size_t>(N), static_cast<Recording_Channel*>(chn.get())->sent().size());
   EXPECT_EQ(0, handler.fini());
 }

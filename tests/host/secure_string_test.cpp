@@ -4,6 +4,9 @@
 
 #include "scrt/secure_string.h"
 
+#include "host/json_spirit_value.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -211,6 +214,60 @@ TEST(SecureString, ReboundAllocatorStillWipes)
   }
   ASSERT_EQ(1u, wipes.size());
   EXPECT_EQ(std::vector<bool>{true}, freed_wiped_block_was_zero);
+}
+
+TEST(SecureString, AllocatorsAreInterchangeable)
+{
+  // Stateless: any instance frees what another allocated.
+  EXPECT_TRUE(secure_allocator<char>() == secure_allocator<unsigned char>());
+  EXPECT_FALSE(secure_allocator<char>() != secure_allocator<char>());
+}
+
+// secure_wipe zeroes the whole capacity, inline buffer or heap block, keeps
+// the storage, and leaves the string empty.
+TEST(SecureString, WipeZeroesEveryCharacterUpToTheCapacity)
+{
+  const char* texts[] = {"x", "fifteen chars!!", LONG_SECRET};
+  for (const char* text : texts)
+  {
+    secure_string s(text);
+    s.resize(1);  // the old characters stay past the new length
+    const char* storage = s.data();
+    const std::size_t capacity = s.capacity();
+    Recording r;
+    secure_wipe(s);
+    r.stop();
+    ASSERT_EQ(1u, wipes.size()) << text;
+    EXPECT_EQ(static_cast<const void*>(storage), wipes[0].p) << text;
+    EXPECT_EQ(capacity, wipes[0].n) << text;
+    EXPECT_EQ(0u, allocations) << text;
+    EXPECT_EQ(storage, s.data()) << text;
+    EXPECT_TRUE(s.empty());
+    for (std::size_t i = 0; i <= capacity; ++i)
+      ASSERT_EQ('\0', storage[i]) << text << " at " << i;
+  }
+}
+
+// A JSON value holding a short secret wipes the string's inline buffer when
+// it goes and when it is moved from.
+TEST(SecureString, AJsonValueWipesAShortSecret)
+{
+  const std::string secret = "fifteen chars!!";
+  auto holds = [&](const unsigned char* bytes, std::size_t n)
+  { return std::search(bytes, bytes + n, secret.begin() + 1, secret.end()) != bytes + n; };
+  alignas(json_spirit::Value) unsigned char a[sizeof(json_spirit::Value)];
+  alignas(json_spirit::Value) unsigned char b[sizeof(json_spirit::Value)];
+  json_spirit::Value* first = new (a) json_spirit::Value(secure_string(secret.c_str()));
+  ASSERT_TRUE(holds(a, sizeof a)) << "inline, so the scan can see it";
+  json_spirit::Value* second = new (b) json_spirit::Value(std::move(*first));
+  EXPECT_EQ(secret, second->get_secure_str().c_str());
+  EXPECT_FALSE(holds(a, sizeof a)) << "moved from";
+  *first = *second;
+  second->~Value();
+  EXPECT_FALSE(holds(b, sizeof b)) << "destroyed";
+  *first = json_spirit::Value(7);
+  EXPECT_FALSE(holds(a, sizeof a)) << "overwritten";
+  first->~Value();
 }
 
 }  // namespace

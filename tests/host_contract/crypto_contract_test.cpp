@@ -13,13 +13,13 @@
 
 #include "host/crypto.h"
 #include "host/host_manager.h"
-#include "tests/support/mock_service.h"
+#include "tests/support/program.h"
 #include "tests/support/test_key.h"
 
 namespace
 {
 // The appliance key of the RSA checks, as a PEM public key to encrypt to.
-// With QUORVANE_CONTRACT_PUBKEY naming the public half of a host's own key
+// With QUORVANE_TEST_HOST_PUBKEY naming the public half of a host's own key
 // (a host that gets its key some other way), that one; otherwise a
 // throwaway key pair whose private key file is named in QUORVANE_HOST_KEY,
 // where our hosts' key stores look on first use.
@@ -37,7 +37,7 @@ const Appliance& appliance()
   {
     Appliance made;
     made.dir.reset(new test_support::Temp_Dir);
-    if (const char* given = std::getenv("QUORVANE_CONTRACT_PUBKEY"))
+    if (const char* given = std::getenv("QUORVANE_TEST_HOST_PUBKEY"))
       made.public_file = given;
     else
     {

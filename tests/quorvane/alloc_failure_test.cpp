@@ -3,8 +3,10 @@
 // fails; each test runs its operation for N = 1, 2, ... until it completes
 // without a failure, and checks every run's outcome against the documented
 // ones.  operator delete also looks into every block it frees for the plain
-// secret key: a secret must never be freed unwiped.  Leaks are left to the
-// sanitizer build, which runs this program too.
+// secret key: a secret must never be freed unwiped, a short one (kept in a
+// string object's inline buffer, inside a map node or a make_shared block)
+// included.  Leaks are left to the sanitizer build, which runs this program
+// too.
 
 #include <malloc.h>
 
@@ -13,6 +15,7 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -34,7 +37,12 @@
 
 namespace
 {
-const char SECRET[] = "alloc-failure-test-secret-key-0123456789";
+// The secrets of the sweeps: one on the heap, and short ones (1, 15 bytes)
+// that live in a string's inline buffer, and 16, the first on the heap.
+// Bytes above 0x7E make a chance match with other text unlikely.
+const std::string SECRETS[] = {"alloc-failure-test-secret-key-0123456789", "\xA7", "\xA7short-secret!\xB5",
+                               "\xA7sixteen-bytes!\xB5"};
+std::string secret = SECRETS[0];
 
 // Per-thread: only the thread that arms the failure sees it, so a server
 // thread of the test keeps allocating normally.
@@ -42,6 +50,57 @@ thread_local long fail_at = 0;
 thread_local long allocations = 0;
 bool scan_freed_blocks = false;
 long unwiped_secrets = 0;
+
+// Where a string object keeps its data pointer and its inline buffer,
+// learnt from a probe (libstdc++: the pointer first, the buffer at 16).
+struct String_Layout
+{
+  String_Layout()
+  {
+    const secure_string probe("x");
+    const char* object = reinterpret_cast<const char*>(&probe);
+    buffer = static_cast<std::size_t>(probe.data() - object);
+    const std::uintptr_t data = reinterpret_cast<std::uintptr_t>(probe.data());
+    for (std::size_t at = 0; at + sizeof data <= sizeof probe; at += sizeof data)
+    {
+      std::uintptr_t word;
+      std::memcpy(&word, object + at, sizeof word);
+      if (word == data)
+        pointer = at;
+    }
+    found = buffer < sizeof probe && pointer < sizeof probe;
+  }
+  std::size_t pointer = SIZE_MAX;
+  std::size_t buffer = SIZE_MAX;
+  bool found = false;
+};
+const String_Layout layout;
+
+// Whether the freed block [p, p + n) holds the secret: its bytes anywhere;
+// the bytes after its first, as a string moved from leaves them; or, for a
+// short one, a string object whose inline buffer still starts with it.
+bool holds_secret(const unsigned char* p, std::size_t n)
+{
+  const std::size_t length = secret.size();
+  if (length >= 8 && memmem(p, n, secret.data(), length) != nullptr)
+    return true;
+  if (length >= 9 && memmem(p, n, secret.data() + 1, length - 1) != nullptr)
+    return true;
+  if (!layout.found || length > 15)
+    return false;
+  for (std::size_t at = 0; at + sizeof(secure_string) <= n; at += alignof(secure_string))
+  {
+    std::uintptr_t word;
+    std::memcpy(&word, p + at + layout.pointer, sizeof word);
+    const unsigned char* buffer = p + at + layout.buffer;
+    if (word != reinterpret_cast<std::uintptr_t>(buffer))
+      continue;
+    if (std::memcmp(buffer, secret.data(), length) == 0 ||
+        (length >= 2 && std::memcmp(buffer + 1, secret.data() + 1, length - 1) == 0))
+      return true;
+  }
+  return false;
+}
 
 bool should_fail()
 {
@@ -56,7 +115,7 @@ void* allocate(std::size_t n)
 void release(void* p) noexcept
 {
   if (p != nullptr && scan_freed_blocks &&
-      memmem(p, malloc_usable_size(p), SECRET, sizeof SECRET - 1) != nullptr)
+      holds_secret(static_cast<const unsigned char*>(p), malloc_usable_size(p)))
     ++unwiped_secrets;
   std::free(p);
 }
@@ -97,6 +156,18 @@ namespace
 using json_spirit::Value;
 using test_support::Login_Module_Fixture;
 using test_support::Recording_Channel;
+
+/// Also keeps errno as it was when each reply was sent.
+class Errno_Channel : public Recording_Channel
+{
+public:
+  int send(JSON_RPC_Object_var obj) override
+  {
+    errnos.push_back(errno);
+    return Recording_Channel::send(obj);
+  }
+  std::vector<int> errnos;
+};
 
 /// Arms the failure of the Nth allocation on this thread for its lifetime.
 class Failing_Allocation
@@ -148,7 +219,7 @@ TEST(AllocFailure, MakeSharedNothrowGivesAnEmptyPointerNeverAnException)
 {
   quorvane::Auth_Info info;
   info.host = "127.0.0.1";
-  info.secret_key = SECRET;
+  info.secret_key.assign(secret.data(), secret.size());
   for (long n = 1; n < MAX_RUNS; ++n)
   {
     std::shared_ptr<quorvane::Quorvane_Client> client;
@@ -158,7 +229,8 @@ TEST(AllocFailure, MakeSharedNothrowGivesAnEmptyPointerNeverAnException)
       EXPECT_NO_THROW(client = make_shared_nothrow<quorvane::Quorvane_Client>(info)) << "allocation " << n;
       triggered = fail.triggered();
     }
-    EXPECT_EQ(SECRET, std::string(info.secret_key.c_str())) << "the caller's record is untouched";
+    EXPECT_EQ(secret, std::string(info.secret_key.data(), info.secret_key.size()))
+        << "the caller's record is untouched";
     if (!triggered)
     {
       EXPECT_TRUE(client != nullptr);
@@ -169,19 +241,58 @@ TEST(AllocFailure, MakeSharedNothrowGivesAnEmptyPointerNeverAnException)
   FAIL() << "the client was never created";
 }
 
+// The scan itself: it sees each secret left unwiped in a freed block, a
+// short one inside a map node or a make_shared block, whole or moved from.
+TEST(AllocFailure, TheScanSeesASecretLeftInAFreedBlock)
+{
+  ASSERT_TRUE(layout.found) << "the string layout was not recognised";
+  for (const std::string& s : SECRETS)
+  {
+    secret = s;
+    unwiped_secrets = 0;
+    scan_freed_blocks = true;
+    if (s.size() <= 15)
+    {
+      {
+        std::map<int, secure_string> node;
+        node[1].assign(s.data(), s.size());
+      }
+      std::shared_ptr<secure_string> block = std::make_shared<secure_string>(s.data(), s.size());
+      if (s.size() >= 2)
+        secure_string taken(std::move(*block));
+      block.reset();
+    }
+    else
+    {
+      delete new std::string(s);
+    }
+    scan_freed_blocks = false;
+    EXPECT_EQ(s.size() <= 15 ? 2 : 1, unwiped_secrets) << s.size() << " bytes";
+  }
+  secret = SECRETS[0];
+}
+
 // A whole login against a service that answers with success.  Every run
 // ends in one of the documented ways: the success reply, one of the
 // documented error replies, no reply when the reply itself could not be
 // allocated, or std::bad_alloc reaching the host's handler base (the
-// caller here) with no reply sent.
-TEST(AllocFailure, EveryAllocationOfALogin)
+// caller here) with no reply sent.  Run for each secret of SECRETS.
+class Login_Sweep : public ::testing::TestWithParam<std::string>
 {
+};
+
+TEST_P(Login_Sweep, EveryAllocationOfALogin)
+{
+  secret = GetParam();
   test_support::Canned_Server server(200, R"({"result_code": 10000, "data": {"aboutus_version": "4.2.0"}})");
   Login_Module_Fixture module;
   const std::string params = R"({"host": "127.0.0.1", "port": )" + std::to_string(server.port()) +
-                             R"(, "access_key": "AK", "secret_key": ")" + module.key().encrypt(SECRET) + "\"}";
+                             R"(, "access_key": "AK", "secret_key": ")" + module.key().encrypt(secret) +
+                             "\"}";
   const std::string success =
       R"({"id":1,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":"4.2.0"}})";
+  const std::string out_of_memory =
+      R"({"error":{"code":-32603,"message":"Internal error, out of memory."},"id":1,"jsonrpc":"2.0"})";
   const std::set<std::string> documented = {
       success,
       R"({"error":{"code":-32602,"message":"Invalid params"},"id":1,"jsonrpc":"2.0"})",
@@ -196,7 +307,8 @@ TEST(AllocFailure, EveryAllocationOfALogin)
   long n = 1;
   for (; n < MAX_RUNS; ++n)
   {
-    JSON_RPC_Channel_var chn(new Recording_Channel);
+    Errno_Channel* channel = new Errno_Channel;
+    JSON_RPC_Channel_var chn(channel);
     JSON_RPC_Object_var req = Login_Module_Fixture::request(Value(1), params);
     bool triggered = false;
     bool escaped = false;
@@ -228,6 +340,10 @@ TEST(AllocFailure, EveryAllocationOfALogin)
     else
     {
       EXPECT_EQ(1u, documented.count(replies[0])) << "allocation " << n << ": " << replies[0];
+      if (replies[0] == out_of_memory)
+      {
+        EXPECT_EQ(ENOMEM, channel->errnos[0]) << "the out-of-memory reply goes with errno ENOMEM";
+      }
       ++outcomes[replies[0]];
     }
     if (!triggered)
@@ -240,13 +356,24 @@ TEST(AllocFailure, EveryAllocationOfALogin)
   scan_freed_blocks = false;
   ASSERT_LT(n, MAX_RUNS) << "the login never completed";
   EXPECT_EQ(0, unwiped_secrets) << "blocks holding the plain secret were freed unwiped";
-  EXPECT_EQ(std::string::npos, log.text().find(SECRET));
+  EXPECT_EQ(std::string::npos, log.text().find(secret));
   // The sweep reaches the documented out-of-memory answers, not only one.
-  EXPECT_GT(outcomes[R"({"error":{"code":-32600,"message":"Failed to init Quorvane client."},"id":1,"jsonrpc":"2.0"})"], 0);
-  EXPECT_GT(outcomes[R"({"error":{"code":-32603,"message":"Internal error, out of memory."},"id":1,"jsonrpc":"2.0"})"], 0);
+  EXPECT_GT(
+      outcomes
+          [R"({"error":{"code":-32600,"message":"Failed to init Quorvane client."},"id":1,"jsonrpc":"2.0"})"],
+      0);
+  EXPECT_GT(
+      outcomes
+          [R"({"error":{"code":-32603,"message":"Internal error, out of memory."},"id":1,"jsonrpc":"2.0"})"],
+      0);
   for (const auto& o : outcomes)
     std::printf("%6d  %s\n", o.second, o.first.c_str());
-  std::printf("%ld allocations in a login\n", n - 1);
+  std::printf("%ld allocations in a login with a %zu-byte secret\n", n - 1, secret.size());
+  secret = SECRETS[0];
 }
+
+INSTANTIATE_TEST_SUITE_P(Secrets, Login_Sweep, ::testing::ValuesIn(SECRETS),
+                         [](const ::testing::TestParamInfo<std::string>& info)
+                         { return "Bytes" + std::to_string(info.param.size()); });
 
 }  // namespace

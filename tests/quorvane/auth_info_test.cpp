@@ -1,6 +1,10 @@
 #include "quorvane/common/auth_info.h"
 
+#include <algorithm>
+#include <functional>
+#include <new>
 #include <string>
+#include <vector>
 
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
@@ -17,6 +21,21 @@ json_spirit::Value parse(const std::string& text)
   json_spirit::Value v;
   EXPECT_TRUE(json_spirit::read(text, v)) << text;
   return v;
+}
+
+// The one line a failed load logs: LM_ERROR, status 0, and the module's own
+// text after the fixed prefix, whatever the host's getters would have said.
+test_support::Log_Record load_failure(const std::string& what)
+{
+  return test_support::Log_Record{LM_ERROR, "Failed to load  from JSON: " + what + "\n", 0};
+}
+
+// Loads params holding one string member @a key = @a value (any bytes).
+bool load_member(Auth_Info& info, const std::string& key, const std::string& value)
+{
+  json_spirit::Object obj;
+  obj[key] = json_spirit::Value(value);
+  return info.load(json_spirit::Value(obj));
 }
 
 TEST(AuthInfo, DefaultsAndAnEmptyObject)
@@ -50,24 +69,16 @@ TEST(AuthInfo, LoadsEveryMember)
 // would send the signed request to a port nobody asked for (70000 -> 4464).
 TEST(AuthInfo, PortsOutsideTheTcpRangeFailTheLoad)
 {
-  struct Row
-  {
-    const char* json;
-    const char* value_in_message;
-  } rows[] = {{R"({"port": 70000})", "70000"}, {R"({"port": -1})", "-1"}, {R"({"port": 0})", "0"},
-              {R"({"port": 65536})", "65536"}};
-  for (const Row& row : rows)
+  const char* rows[][2] = {{R"({"port": 70000})", "JSON member 'port' is out of range 0 to 65535: 70000"},
+                           {R"({"port": -1})", "JSON member 'port' is out of range 0 to 65535: -1"},
+                           {R"({"port": 0})", "JSON member 'port' is out of range 1 to 65535: 0"},
+                           {R"({"port": 65536})", "JSON member 'port' is out of range 0 to 65535: 65536"}};
+  for (const auto& row : rows)
   {
     Auth_Info info;
     test_support::Log_Capture log;
-    EXPECT_FALSE(info.load(parse(row.json))) << row.json;
-    ASSERT_EQ(1u, log.records().size()) << row.json;
-    const test_support::Log_Record rec = log.records()[0];
-    EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), rec.priority);
-    EXPECT_EQ(0u, rec.text.find("Failed to load  from JSON: ")) << rec.text;
-    EXPECT_NE(std::string::npos, rec.text.find("'port'")) << rec.text;
-    EXPECT_NE(std::string::npos, rec.text.find(row.value_in_message)) << rec.text;
-    EXPECT_EQ('\n', rec.text.back());
+    EXPECT_FALSE(info.load(parse(row[0]))) << row[0];
+    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(row[1])}, log.records());
   }
   Auth_Info edge;
   EXPECT_TRUE(edge.load(parse(R"({"port": 65535})")));
@@ -76,17 +87,132 @@ TEST(AuthInfo, PortsOutsideTheTcpRangeFailTheLoad)
   EXPECT_EQ(1, edge.port);
 }
 
+// The module checks each member's kind itself: the texts are its own, so
+// they read the same on a host whose getters would not have thrown.
 TEST(AuthInfo, WrongJsonTypesFailTheLoad)
 {
-  const char* rows[] = {R"({"ssl": "true"})", R"({"port": "443"})", R"({"host": 5})", R"({"port": 443.0})",
-                        R"({"secret_key": {}})", "[]", "\"text\""};
-  for (const char* json : rows)
+  const char* rows[][2] = {
+      {R"({"ssl": "true"})", "JSON member 'ssl' is a string, not a boolean"},
+      {R"({"ssl": 1})", "JSON member 'ssl' is an integer, not a boolean"},
+      {R"({"port": "443"})", "JSON member 'port' is a string, not an integer"},
+      {R"({"port": 443.0})", "JSON member 'port' is a real, not an integer"},
+      {R"({"host": 5})", "JSON member 'host' is an integer, not a string"},
+      {R"({"access_key": ["AK"]})", "JSON member 'access_key' is an array, not a string"},
+      {R"({"secret_key": {}})", "JSON member 'secret_key' is an object, not a secure string"},
+      {R"({"secret_key": true})", "JSON member 'secret_key' is a boolean, not a secure string"},
+      {"[]", "JSON value is an array, not an object"},
+      {"\"text\"", "JSON value is a string, not an object"},
+      {"null", "JSON value is null, not an object"},
+  };
+  for (const auto& row : rows)
   {
     Auth_Info info;
     test_support::Log_Capture log;
-    EXPECT_FALSE(info.load(parse(json))) << json;
-    EXPECT_FALSE(info.ssl) << "\"ssl\": \"true\" must never mean plain HTTP by accident: " << json;
-    EXPECT_EQ(1u, log.records().size()) << json;
+    EXPECT_FALSE(info.load(parse(row[0]))) << row[0];
+    EXPECT_FALSE(info.ssl) << "\"ssl\": \"true\" must never mean plain HTTP by accident: " << row[0];
+    EXPECT_EQ(30188, info.port) << "\"port\": \"443\" must never mean the default port: " << row[0];
+    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(row[1])}, log.records());
+  }
+}
+
+// Anything but a host name or an address in "host" could move the signed
+// request elsewhere ("@", "/", ":", "?", "#"), or forge log lines (a line
+// break); the value is echoed escaped and cut at 64 bytes.
+TEST(AuthInfo, AHostThatIsNotAHostFailsTheLoad)
+{
+  const std::string label63(63, 'a');
+  const std::string name253 = label63 + "." + label63 + "." + label63 + "." + std::string(61, 'b');
+  const std::string long_refused = name253 + "@evil";
+  const struct
+  {
+    std::string host;
+    std::string shown;  // as the failure line shows it
+  } refused[] = {
+      {"127.0.0.1@evil", "\"127.0.0.1@evil\""},
+      {"evil.example/x#", "\"evil.example/x#\""},
+      {"127.0.0.1:8080/other?", "\"127.0.0.1:8080/other?\""},
+      {"user:pw@127.0.0.1", "\"user:pw@127.0.0.1\""},
+      {"h.example\r\nForged: line", "\"h.example\\r\\nForged: line\""},
+      {std::string("127.0.0.1\0.evil", 15), "\"127.0.0.1\\x00.evil\""},
+      {"h\x7f\xc3\xa9\t\"\\", "\"h\\x7F\\xC3\\xA9\\t\\\"\\\\\""},
+      {"", "\"\""},
+      {"h_x.example", "\"h_x.example\""},
+      {"h x", "\"h x\""},
+      {"-h.example", "\"-h.example\""},
+      {"h-.example", "\"h-.example\""},
+      {"a..example", "\"a..example\""},
+      {"example.", "\"example.\""},
+      {label63 + "a.example", "\"" + label63 + "a\"..."},
+      {name253 + "b", "\"" + name253.substr(0, 64) + "\"..."},
+      {long_refused, "\"" + long_refused.substr(0, 64) + "\"..."},
+      // Numbers libcurl would read as IPv4 shorthand, and addresses out of range.
+      {"127.1", "\"127.1\""},
+      {"0x7f000001", "\"0x7f000001\""},
+      {"2130706433", "\"2130706433\""},
+      {"1.2.3.256", "\"1.2.3.256\""},
+      {"127.000.0.1", "\"127.000.0.1\""},
+      {"[::1", "\"[::1\""},
+      {"[127.0.0.1]", "\"[127.0.0.1]\""},
+      {"fe80::1%eth0", "\"fe80::1%eth0\""},
+      {"[::1]:80", "\"[::1]:80\""},
+  };
+  for (const auto& row : refused)
+  {
+    Auth_Info info;
+    test_support::Log_Capture log;
+    EXPECT_FALSE(load_member(info, "host", row.host)) << row.host;
+    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(
+                  "JSON member 'host' is not a host name or an IP address: " + row.shown)},
+              log.records());
+  }
+  const std::string accepted[] = {"localhost",          "127.0.0.1",       "::1",       "[::1]", "h.example",
+                                  "a-b.c0.xyz",         "::ffff:10.0.0.1", "[fe80::1]", "x",     name253,
+                                  label63 + ".example", "EXAMPLE.com"};
+  for (const std::string& host : accepted)
+  {
+    Auth_Info info;
+    test_support::Log_Capture log;
+    EXPECT_TRUE(load_member(info, "host", host)) << host << "\n" << log.text();
+    EXPECT_EQ(host, info.host);
+  }
+}
+
+// The signed text is "<now>_<access key>_<path>_<query>" and every path
+// starts with "/": "_/" in an access key would let one signature stand for
+// another path (see the forgery in login_handler_test).
+TEST(AuthInfo, AnAccessKeyThatCouldChangeWhatIsSignedFailsTheLoad)
+{
+  const char* what =
+      "JSON member 'access_key' may not contain \"_/\", a space, a control character or a byte above "
+      "0x7E: ";
+  const struct
+  {
+    std::string key;
+    std::string shown;
+  } refused[] = {
+      {"AK_/any/path_x=1", "\"AK_/any/path_x=1\""},
+      {"_/", "\"_/\""},
+      {"AK x", "\"AK x\""},
+      {"AK\t", "\"AK\\t\""},
+      {"AK\n", "\"AK\\n\""},
+      {std::string("AK\0", 3), "\"AK\\x00\""},
+      {"AK\x1f", "\"AK\\x1F\""},
+      {"AK\x7f", "\"AK\\x7F\""},
+      {"AK\xc3\xa9", "\"AK\\xC3\\xA9\""},
+  };
+  for (const auto& row : refused)
+  {
+    Auth_Info info;
+    test_support::Log_Capture log;
+    EXPECT_FALSE(load_member(info, "access_key", row.key)) << row.key;
+    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(what + row.shown)}, log.records());
+  }
+  const char* accepted[] = {"AK-12345", "AK_x", "AK/x", "ak_", "/_", "", "~!#$%&'()*+,-.:;<=>?@[]^`{|}"};
+  for (const char* key : accepted)
+  {
+    Auth_Info info;
+    EXPECT_TRUE(load_member(info, "access_key", key)) << key;
+    EXPECT_EQ(key, info.access_key);
   }
 }
 
@@ -113,6 +239,91 @@ TEST(AuthInfo, CopiesOwnTheirSecret)
   EXPECT_EQ("a secret that lives on the heap", std::string(first.secret_key.c_str()));
   Auth_Info moved(std::move(first));
   EXPECT_EQ("a secret that lives on the heap", std::string(moved.secret_key.c_str()));
+  // A plain string member is taken as well as a secure one.
+  EXPECT_TRUE(load_member(moved, "secret_key", std::string("plain\0tail", 10)));
+  EXPECT_EQ(std::string("plain\0tail", 10), std::string(moved.secret_key.data(), moved.secret_key.size()));
+}
+
+// A short secret lives inside the record: the record wipes it when it goes,
+// is overwritten or is moved from, since the allocator never sees it.
+TEST(AuthInfo, AShortSecretLeavesNothingInTheRecordsStorage)
+{
+  const std::string secret = "short secret 15";  // the inline buffer's 15 characters
+  const std::string tail = secret.substr(1);     // what a moved-from string keeps
+  auto holds = [](const unsigned char* bytes, const std::string& text)
+  {
+    return std::search(bytes, bytes + sizeof(Auth_Info), text.begin(), text.end()) !=
+           bytes + sizeof(Auth_Info);
+  };
+  alignas(Auth_Info) unsigned char a[sizeof(Auth_Info)];
+  alignas(Auth_Info) unsigned char b[sizeof(Auth_Info)];
+
+  Auth_Info* first = new (a) Auth_Info;
+  first->secret_key = secret.c_str();
+  ASSERT_TRUE(holds(a, secret)) << "the secret is inline, so the scan can see it";
+  Auth_Info* second = new (b) Auth_Info(std::move(*first));
+  EXPECT_FALSE(holds(a, tail)) << "moved from";
+  *first = std::move(*second);
+  EXPECT_FALSE(holds(b, tail)) << "moved from by assignment";
+  *second = *first;
+  first->secret_key = "x";
+  *first = *second;  // overwritten by a copy: no old characters stay past the new ones
+  second->secret_key = "y";
+  EXPECT_FALSE(holds(b, tail)) << "overwritten";
+  second->~Auth_Info();
+  first->~Auth_Info();
+  EXPECT_FALSE(holds(a, tail)) << "destroyed";
+}
+
+// The extraction templates' throwing forms: a missing, null or mistyped
+// member raises with the module's own text; a present one is read.
+TEST(Extract, ThrowingCallsReadOrRaise)
+{
+  json_spirit::Value v =
+      parse(R"({"s": "text", "b": true, "p": 443, "o": {"k": 1}, "n": null, "big": 70000})");
+  v.get_obj()["k"] = json_spirit::Value(secure_string("sixteen chars!!!"));
+  const json_spirit::Object& obj = v.get_obj();
+  std::string s;
+  secure_string k;
+  bool b = false;
+  unsigned short p = 0;
+  const json_spirit::Object* o = nullptr;
+  json_spirit::extract_or_throw(obj)("s", s)("b", b)("p", p)("k", k)("o", o, json_spirit::FG_THROW);
+  EXPECT_EQ("text", s);
+  EXPECT_TRUE(b);
+  EXPECT_EQ(443, p);
+  EXPECT_EQ("sixteen chars!!!", std::string(k.c_str()));
+  ASSERT_NE(nullptr, o);
+  EXPECT_EQ(1u, o->count("k"));
+  json_spirit::extract_or_throw(obj)("n", o, json_spirit::FG_NOTHROW)("missing", s, json_spirit::FG_NOTHROW);
+  EXPECT_EQ(nullptr, o);
+  EXPECT_EQ("text", s);
+  unsigned short kept = 7;
+  EXPECT_FALSE(json_spirit::object_get<unsigned short>(obj, "missing", kept));
+  EXPECT_EQ(7, kept);
+
+  auto what = [&](const std::function<void()>& f)
+  {
+    try
+    {
+      f();
+    }
+    catch (const std::exception& e)
+    {
+      return std::string(e.what());
+    }
+    return std::string("<nothing thrown>");
+  };
+  auto x = [&]() { return json_spirit::extract_or_throw(obj); };
+  EXPECT_EQ("JSON member 'missing' does not exist", what([&] { x()("missing", s); }));
+  EXPECT_EQ("JSON member 'n' does not exist", what([&] { x()("n", b); }));
+  EXPECT_EQ("JSON member 'missing' does not exist", what([&] { x()("missing", k); }));
+  EXPECT_EQ("JSON member 'missing' does not exist", what([&] { x()("missing", p); }));
+  EXPECT_EQ("JSON member 'missing' does not exist", what([&] { x()("missing", o, json_spirit::FG_THROW); }));
+  EXPECT_EQ("JSON member 's' is a string, not an object",
+            what([&] { x()("s", o, json_spirit::FG_NOTHROW); }));
+  EXPECT_EQ("JSON member 'big' is out of range 0 to 65535: 70000", what([&] { x()("big", p); }));
+  EXPECT_EQ("JSON member 'p' is an integer, not a boolean", what([&] { x()("p", b); }));
 }
 
 }  // namespace

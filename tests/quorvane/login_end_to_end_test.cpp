@@ -36,16 +36,18 @@ protected:
     module_ = nullptr;
   }
 
-  static std::string params(int port, const std::string& secret, const std::string& extra = "")
+  static std::string params(int port, const std::string& secret, const std::string& extra = "",
+                            const std::string& host = "127.0.0.1")
   {
-    return R"({"host": "127.0.0.1", "port": )" + std::to_string(port) + R"(, "access_key": ")" + AK +
+    return R"({"host": ")" + host + R"(", "port": )" + std::to_string(port) + R"(, "access_key": ")" + AK +
            R"(", "secret_key": ")" + module_->key().encrypt(secret) + "\"" + extra + "}";
   }
 
   static std::string success(int id, const std::string& version)
   {
-    return R"({"id":)" + std::to_string(id) + R"(,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":")" +
-           version + R"("}})";
+    return R"({"id":)" + std::to_string(id) +
+           R"(,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":")" + version +
+           R"("}})";
   }
 
   static std::string failure(int id)
@@ -68,13 +70,25 @@ protected:
 
 Login_Module_Fixture* End_To_End::module_ = nullptr;
 
+// Every form of a loopback host that the credentials accept logs in: a
+// name, an IPv4 address, and an IPv6 literal bare or in brackets.
 TEST_F(End_To_End, TheEmulatorAcceptsTheModulesSignature)
 {
-  Mock_Service svc({"--access-key", AK, "--secret-key", SK, "--version", "7.1.0"});
-  ASSERT_TRUE(svc.running()) << svc.error();
-  Log_Capture log;
-  EXPECT_EQ(success(1, "7.1.0"), login(params(svc.port(), SK)));
-  EXPECT_TRUE(log.records().empty()) << log.text();
+  Mock_Service v4({"--access-key", AK, "--secret-key", SK, "--version", "7.1.0"});
+  ASSERT_TRUE(v4.running()) << v4.error();
+  Mock_Service v6({"--access-key", AK, "--secret-key", SK, "--version", "7.1.0", "--listen", "[::1]:0"});
+  ASSERT_TRUE(v6.running()) << v6.error();
+  const struct
+  {
+    const char* host;
+    int port;
+  } rows[] = {{"127.0.0.1", v4.port()}, {"localhost", v4.port()}, {"::1", v6.port()}, {"[::1]", v6.port()}};
+  for (const auto& row : rows)
+  {
+    Log_Capture log;
+    EXPECT_EQ(success(1, "7.1.0"), login(params(row.port, SK, "", row.host))) << row.host;
+    EXPECT_TRUE(log.records().empty()) << row.host << "\n" << log.text();
+  }
 }
 
 TEST_F(End_To_End, AWrongSecretOrAccessKeyIsRefusedByTheService)

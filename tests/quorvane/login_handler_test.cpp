@@ -2,6 +2,9 @@
 // loaded with dlopen, a recording channel, a real appliance key, and a
 // service on loopback.
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,8 +22,30 @@ namespace
 using json_spirit::Value;
 using test_support::Canned_Server;
 using test_support::Log_Capture;
+using test_support::Log_Record;
 using test_support::Login_Module_Fixture;
 using test_support::Recording_Channel;
+typedef std::vector<Log_Record> Records;
+
+// What the channel's send returns: the handler must hand it back unchanged,
+// on success and on every error reply.
+const int SEND_RESULT = 42;
+
+class Result_Channel : public Recording_Channel
+{
+public:
+  int send(JSON_RPC_Object_var obj) override
+  {
+    Recording_Channel::send(obj);
+    return SEND_RESULT;
+  }
+};
+
+// The failure line of Auth_Info::load (LM_ERROR, status 0).
+Log_Record load_failure(const std::string& what)
+{
+  return Log_Record{LM_ERROR, "Failed to load  from JSON: " + what + "\n", 0};
+}
 
 const char SECRET[] = "plain-secret-key-of-the-account-0123456789";
 const char SUCCESS[] = R"({"result_code": 10000, "data": {"aboutus_version": "4.2.0"}})";
@@ -35,15 +60,15 @@ protected:
     module_ = nullptr;
   }
 
-  void SetUp() override { channel_.reset(new Recording_Channel); }
+  void SetUp() override { channel_.reset(new Result_Channel); }
 
   Recording_Channel& channel() { return *static_cast<Recording_Channel*>(channel_.get()); }
 
   // Params of a login to 127.0.0.1:port with the encrypted secret, plus @a extra members.
   std::string params(int port, const std::string& extra = "") const
   {
-    return R"({"host": "127.0.0.1", "port": )" + std::to_string(port) + R"(, "access_key": "AK", "secret_key": ")" +
-           ciphertext() + "\"" + extra + "}";
+    return R"({"host": "127.0.0.1", "port": )" + std::to_string(port) +
+           R"(, "access_key": "AK", "secret_key": ")" + ciphertext() + "\"" + extra + "}";
   }
   std::string ciphertext() const
   {
@@ -59,7 +84,7 @@ protected:
   {
     JSON_RPC_Object_var obj = Login_Module_Fixture::request(Value(id), params_json);
     last_request_ = obj;
-    EXPECT_EQ(0, call(obj));
+    EXPECT_EQ(SEND_RESULT, call(obj));
     std::vector<std::string> replies = channel().replies();
     EXPECT_EQ(1u, replies.size());
     return replies.empty() ? std::string() : replies.back();
@@ -109,6 +134,7 @@ TEST_F(Login, ObjectsThatAreNotRequestsGetNoReply)
     EXPECT_EQ(-1, call(obj));
     ASSERT_EQ(1u, log.records().size());
     EXPECT_EQ(static_cast<unsigned long>(LM_EMERGENCY), log.records()[0].priority);
+    EXPECT_EQ(-1, log.records()[0].status);
     const std::string text = log.records()[0].text;
     EXPECT_EQ(0u, text.find("Unexpected error in ")) << text;
     EXPECT_NE(std::string::npos, text.find("quorvane_login_handler.cpp:")) << text;
@@ -122,9 +148,8 @@ TEST_F(Login, AGoneRequesterGetsNoReplyAndItsParamsAreNotRead)
   JSON_RPC_Object_var obj = Login_Module_Fixture::request(Value(1), params(1));
   Log_Capture log;
   EXPECT_EQ(-1, module_->handler().handle_object_i(JSON_RPC_Channel_var(), obj));
-  ASSERT_EQ(1u, log.records().size());
-  EXPECT_EQ("Abort handling JSON-RPC request, requester has gone.\n", log.records()[0].text);
-  EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), log.records()[0].priority);
+  EXPECT_EQ((Records{Log_Record{LM_ERROR, "Abort handling JSON-RPC request, requester has gone.\n", -1}}),
+            log.records());
   const JSON_RPC_Request* req = static_cast<const JSON_RPC_Request*>(obj.get());
   EXPECT_EQ(json_spirit::str_type, req->params.get_obj().at("secret_key").type());
 }
@@ -147,9 +172,12 @@ TEST_F(Login, AMissingSecretKey)
 {
   Log_Capture log;
   EXPECT_EQ(error(1, -32602, "Invalid params"), reply_to("{}"));
-  ASSERT_EQ(1u, log.records().size());
-  EXPECT_EQ("Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n",
-            log.records()[0].text);
+  EXPECT_EQ(
+      (Records{Log_Record{
+          LM_ERROR,
+          "Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n",
+          0}}),
+      log.records());
 }
 
 TEST_F(Login, ASecretKeyThatDoesNotDecryptStaysAsItWas)
@@ -162,30 +190,101 @@ TEST_F(Login, ASecretKeyThatDoesNotDecryptStaysAsItWas)
     EXPECT_EQ(error(1, -32602, "Invalid params"),
               reply_to(std::string(R"({"host": "127.0.0.1", "secret_key": ")") + bad + "\"}"))
         << bad;
-    EXPECT_NE(std::string::npos, log.text().find("Failed to decrypt secret_key.\n")) << log.text();
+    EXPECT_EQ((Records{Log_Record{LM_ERROR, "Failed to decrypt secret_key.\n", 0}}), log.records());
     ASSERT_EQ(json_spirit::str_type, secret_member().type());
     EXPECT_EQ(bad, secret_member().get_str());
   }
 }
 
+// Credentials that do not load are answered -32602 with Auth_Info's one
+// line, and nothing is sent: the server, whose port a refused value names
+// where it can, sees no request.
 TEST_F(Login, CredentialsThatDoNotLoad)
 {
-  // Ports outside 1 to 65535 and members of the wrong JSON type are refused
-  // rather than narrowed or taken for absent.
-  const char* rows[] = {R"(, "port": 70000)", R"(, "port": -1)", R"(, "ssl": "true")", R"(, "host": 1)"};
-  for (const char* extra : rows)
+  Canned_Server server(200, SUCCESS);
+  const std::string port = std::to_string(server.port());
+  const std::string bad_host = "JSON member 'host' is not a host name or an IP address: ";
+  const std::string bad_key =
+      "JSON member 'access_key' may not contain \"_/\", a space, a control character or a byte above 0x7E: ";
+  const std::string rows[][2] = {
+      {R"("port": 70000)", "JSON member 'port' is out of range 0 to 65535: 70000"},
+      {R"("port": -1)", "JSON member 'port' is out of range 0 to 65535: -1"},
+      {R"("ssl": "true", "port": )" + port, "JSON member 'ssl' is a string, not a boolean"},
+      {R"("port": ")" + port + "\"", "JSON member 'port' is a string, not an integer"},
+      {R"("host": 1)", "JSON member 'host' is an integer, not a string"},
+      {R"("host": "127.0.0.1@evil", "port": )" + port, bad_host + "\"127.0.0.1@evil\""},
+      {R"("host": "evil.example/x#", "port": )" + port, bad_host + "\"evil.example/x#\""},
+      {R"("host": "127.0.0.1:)" + port + R"(/other?", "port": )" + port,
+       bad_host + "\"127.0.0.1:" + port + "/other?\""},
+      {R"("host": "user:pw@127.0.0.1", "port": )" + port, bad_host + "\"user:pw@127.0.0.1\""},
+      {R"("host": "127.0.0.1\r\nForged: line", "port": )" + port,
+       bad_host + "\"127.0.0.1\\r\\nForged: line\""},
+      {R"("host": "127.0.0.1", "access_key": "AK_/any/path_x=1", "port": )" + port,
+       bad_key + "\"AK_/any/path_x=1\""},
+      {R"("host": "127.0.0.1", "access_key": "AK \u0001", "port": )" + port, bad_key + "\"AK \\x01\""},
+  };
+  for (const auto& row : rows)
   {
     SetUp();
     Log_Capture log;
-    std::string p = params(1, extra);
-    p.replace(p.find(R"("port": 1, )"), 11, "");
+    const std::string p = R"({"secret_key": ")" + ciphertext() + R"(", )" + row[0] + "}";
     EXPECT_EQ(error(1, -32602, "Invalid params"), reply_to(p)) << p;
-    std::vector<test_support::Log_Record> recs = log.records();
-    ASSERT_EQ(1u, recs.size()) << log.text();
-    EXPECT_EQ(0u, recs[0].text.find("Failed to load  from JSON: ")) << recs[0].text;
+    EXPECT_EQ(Records{load_failure(row[1])}, log.records()) << p;
     // The secret was decrypted before the credentials failed to load.
     EXPECT_EQ(json_spirit::secure_str_type, secret_member().type());
   }
+  EXPECT_EQ(0, server.requests());
+}
+
+std::string hmac_sha256(const std::string& key, const std::string& text)
+{
+  unsigned char mac[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(text.data()), text.size(), mac, &length);
+  return std::string(reinterpret_cast<const char*>(mac), length);
+}
+
+// The forgery an access key holding "_/" allowed.  The signed text is
+// "<now>_<access key>_<path>_<query>".  A caller holding a captured
+// ciphertext of an account's secret (access key AK) logs in with the access
+// key "AK_/any/path_x=1" and a host of its own; the module signs
+//   <now>_AK_/any/path_x=1_/fcc/v1/settings_
+// for GET /fcc/v1/settings.  A service checking GET /any/path?x=1_/fcc/v1/settings_
+// with access key AK signs
+//   <now>_AK_/any/path_x=1_/fcc/v1/settings_
+// as well: the same text, so the same HMAC (computed here with OpenSSL, not
+// the module), and the caller gets read access to another resource of the
+// account without ever knowing the secret.  The login is refused instead.
+TEST_F(Login, AnAccessKeyThatForgesAnotherRequestIsRefused)
+{
+  const std::string now = "1700000000000";
+  const std::string module_signs = now + "_" + "AK_/any/path_x=1" + "_" + "/fcc/v1/settings" + "_" + "";
+  const std::string service_checks = now + "_" + "AK" + "_" + "/any/path" + "_" + "x=1_/fcc/v1/settings_";
+  EXPECT_EQ(hmac_sha256(SECRET, module_signs), hmac_sha256(SECRET, service_checks));
+
+  Canned_Server server(200, SUCCESS);
+  Log_Capture log;
+  EXPECT_EQ(error(1, -32602, "Invalid params"),
+            reply_to(R"({"host": "127.0.0.1", "port": )" + std::to_string(server.port()) +
+                     R"(, "access_key": "AK_/any/path_x=1", "secret_key": ")" + ciphertext() + "\"}"));
+  EXPECT_EQ(Records{load_failure("JSON member 'access_key' may not contain \"_/\", a space, a control "
+                                 "character or a byte above 0x7E: \"AK_/any/path_x=1\"")},
+            log.records());
+  EXPECT_EQ(0, server.requests());
+}
+
+// The decrypted key is taken by its length, not up to a zero byte.
+TEST_F(Login, ASecretWithAZeroByteKeepsItsTail)
+{
+  const std::string secret("zero\0byte-and-its-tail", 22);
+  ciphertext_ = module_->key().encrypt(secret);
+  Canned_Server server(200, SUCCESS);
+  EXPECT_EQ(R"({"id":1,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":"4.2.0"}})",
+            reply_to(params(server.port())));
+  ASSERT_EQ(json_spirit::secure_str_type, secret_member().type());
+  const secure_string& got = secret_member().get_secure_str();
+  EXPECT_EQ(secret, std::string(got.data(), got.size()));
 }
 
 TEST_F(Login, OnlyASecretKeyGoesOnWithTheDefaults)
@@ -195,6 +294,13 @@ TEST_F(Login, OnlyASecretKeyGoesOnWithTheDefaults)
   EXPECT_EQ(error(1, -32603, "Failed to login Quorvane."),
             reply_to(R"({"secret_key": ")" + ciphertext() + "\"}"));
   EXPECT_NE(std::string::npos, log.text().find("request:'http://:30188/fcc/v1/settings'")) << log.text();
+  for (const Log_Record& r : log.records())
+  {
+    if (r.text.find("Unexpected exception occurred while sending") == 0)
+    {
+      EXPECT_EQ(-1, r.status) << r;
+    }
+  }
 }
 
 TEST_F(Login, AFailedVersionRequest)
@@ -202,12 +308,15 @@ TEST_F(Login, AFailedVersionRequest)
   Canned_Server server(200, R"({"result_code": 10003, "message": "bad signature"})");
   Log_Capture log;
   EXPECT_EQ(error(7, -32603, "Failed to login Quorvane."), reply_to(params(server.port()), 7));
-  std::vector<test_support::Log_Record> recs = log.records();
-  ASSERT_EQ(2u, recs.size()) << log.text();
-  EXPECT_EQ("Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
-                std::to_string(server.port()) + "/fcc/v1/settings': the response HTTP status is 200 OK\n",
-            recs[0].text);
-  EXPECT_EQ("response body:\n{\"message\":\"bad signature\",\"result_code\":10003}\n", recs[1].text);
+  EXPECT_EQ(
+      (Records{Log_Record{LM_ERROR,
+                          "Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
+                              std::to_string(server.port()) +
+                              "/fcc/v1/settings': the response HTTP status is 200 OK\n",
+                          -1},
+               Log_Record{LM_ERROR, "response body:\n{\"message\":\"bad signature\",\"result_code\":10003}\n",
+                          -1}}),
+      log.records());
   EXPECT_EQ(json_spirit::secure_str_type, secret_member().type());
 }
 

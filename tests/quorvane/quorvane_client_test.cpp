@@ -18,6 +18,8 @@ using quorvane::Auth_Info;
 using quorvane::Params;
 using test_support::Canned_Server;
 using test_support::Log_Capture;
+using test_support::Log_Record;
+typedef std::vector<Log_Record> Records;
 
 class Test_Client : public quorvane::Quorvane_Client
 {
@@ -85,20 +87,25 @@ std::string header(const HTTP_Request& req, const char* name)
 
 TEST(Sign, HeadersMatchAnIndependentComputation)
 {
-  const std::string secret = "the account's secret key, not short";
-  Test_Client client(account(1, secret));
-  HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
-  const long long before = static_cast<long long>(std::time(nullptr)) * 1000;
-  ASSERT_TRUE(client.sign("/fcc/v1/settings", nullptr, req));
-  const long long after = static_cast<long long>(std::time(nullptr)) * 1000;
+  // The whole key is the HMAC's key, a zero byte and what follows included.
+  const std::string secrets[] = {"the account's secret key, not short", std::string("k\0tail", 6)};
+  for (const std::string& secret : secrets)
+  {
+    Test_Client client(account(1, secret));
+    HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
+    const long long before = static_cast<long long>(std::time(nullptr)) * 1000;
+    ASSERT_TRUE(client.sign("/fcc/v1/settings", nullptr, req));
+    const long long after = static_cast<long long>(std::time(nullptr)) * 1000;
 
-  const std::string now = header(req, "Client-Now");
-  EXPECT_GE(std::stoll(now), before);
-  EXPECT_LE(std::stoll(now), after);
-  EXPECT_EQ("000", now.substr(now.size() - 3)) << "a whole-second clock in milliseconds";
-  EXPECT_EQ("AK-12345", header(req, "X-Auth-Accesskey"));
-  // No query: the text to sign ends in the path and one underscore.
-  EXPECT_EQ(expected_signature(secret, now + "_AK-12345_/fcc/v1/settings_"), header(req, "X-Auth-Signature"));
+    const std::string now = header(req, "Client-Now");
+    EXPECT_GE(std::stoll(now), before);
+    EXPECT_LE(std::stoll(now), after);
+    EXPECT_EQ("000", now.substr(now.size() - 3)) << "a whole-second clock in milliseconds";
+    EXPECT_EQ("AK-12345", header(req, "X-Auth-Accesskey"));
+    // No query: the text to sign ends in the path and one underscore.
+    EXPECT_EQ(expected_signature(secret, now + "_AK-12345_/fcc/v1/settings_"),
+              header(req, "X-Auth-Signature"));
+  }
 }
 
 TEST(Sign, AnEmptyMapSignsLikeNoMapAndParametersAreSorted)
@@ -108,17 +115,21 @@ TEST(Sign, AnEmptyMapSignsLikeNoMapAndParametersAreSorted)
   Params none;
   HTTP_Request a(HTTP_METHOD_GET, "/p", false);
   ASSERT_TRUE(client.sign("/p", &none, a));
-  EXPECT_EQ(expected_signature(secret, header(a, "Client-Now") + "_AK-12345_/p_"), header(a, "X-Auth-Signature"));
+  EXPECT_EQ(expected_signature(secret, header(a, "Client-Now") + "_AK-12345_/p_"),
+            header(a, "X-Auth-Signature"));
 
   Params params;
   params["b"] = "2";
   params["a"] = "x y/+";
+  params["k y&="] = "v";
   HTTP_Request b(HTTP_METHOD_GET, "/a path/é", false);
   ASSERT_TRUE(client.sign("/a path/é", &params, b));
-  // The query of the text to sign uses the query encoding (lower-case
-  // digits, "+" for a space); the path enters unescaped.
-  EXPECT_EQ(expected_signature(secret, header(b, "Client-Now") + "_AK-12345_/a path/é_a=x+y%2f%2b&b=2"),
-            header(b, "X-Auth-Signature"));
+  // The query of the text to sign uses the query encoding for keys and
+  // values alike (lower-case digits, "+" for a space); the path enters
+  // unescaped.
+  EXPECT_EQ(
+      expected_signature(secret, header(b, "Client-Now") + "_AK-12345_/a path/é_a=x+y%2f%2b&b=2&k+y%26%3d=v"),
+      header(b, "X-Auth-Signature"));
 }
 
 TEST(Sign, SlashPlusAndEqualsInTheSignatureAreEscapedUpperCase)
@@ -174,11 +185,14 @@ TEST(Get, QueryParametersArriveAsSigned)
   Params params;
   params["z"] = "1";
   params["a"] = "x y";
+  params["a key/é"] = "v";
   quorvane::Version version;
   ASSERT_TRUE(client.get("/fcc/v1/settings", &params, version));
   test_support::Received_Request got = server.last();
-  EXPECT_EQ("a=x+y&z=1", got.query);
-  EXPECT_EQ(expected_base64(secret, got.headers["Client-Now"] + "_AK-12345_/fcc/v1/settings_a=x+y&z=1"),
+  // Keys are encoded as values are (the builder's query encoding).
+  EXPECT_EQ("a=x+y&a+key%2f%c3%a9=v&z=1", got.query);
+  EXPECT_EQ(expected_base64(
+                secret, got.headers["Client-Now"] + "_AK-12345_/fcc/v1/settings_a=x+y&a+key%2f%c3%a9=v&z=1"),
             got.headers["X-Auth-Signature"]);
 }
 
@@ -189,13 +203,14 @@ TEST(Get, AnotherResultCodeLogsTheRequestLineAndTheBody)
   quorvane::Version version;
   Log_Capture log;
   EXPECT_FALSE(client.get_version(version));
-  std::vector<test_support::Log_Record> recs = log.records();
-  ASSERT_EQ(2u, recs.size()) << log.text();
-  EXPECT_EQ("Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
-                std::to_string(server.port()) + "/fcc/v1/settings': the response HTTP status is 200 OK\n",
-            recs[0].text);
-  EXPECT_EQ("response body:\n{\"message\":\"denied\",\"result_code\":10001}\n", recs[1].text);
-  EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), recs[0].priority);
+  EXPECT_EQ(
+      (Records{Log_Record{LM_ERROR,
+                          "Unexpected exception occurred while sending HTTP GET request:'http://127.0.0.1:" +
+                              std::to_string(server.port()) +
+                              "/fcc/v1/settings': the response HTTP status is 200 OK\n",
+                          -1},
+               Log_Record{LM_ERROR, "response body:\n{\"message\":\"denied\",\"result_code\":10001}\n", -1}}),
+      log.records());
   EXPECT_EQ("", version.aboutus_version);
 }
 
@@ -208,13 +223,15 @@ TEST(Get, TheFailureLineShowsTheQueryAfterAQuestionMark)
   quorvane::Version version;
   Log_Capture log;
   EXPECT_FALSE(client.get("/x", &params, version));
-  EXPECT_NE(std::string::npos, log.text().find("'http://127.0.0.1:" + std::to_string(server.port()) + "/x?k=v'"))
+  EXPECT_NE(std::string::npos,
+            log.text().find("'http://127.0.0.1:" + std::to_string(server.port()) + "/x?k=v'"))
       << log.text();
 }
 
 TEST(Get, BodiesThatAreNotResultObjectsLogOneResultCodeMessage)
 {
-  const char* bodies[] = {"[1, 2]", R"({"data": {}})", R"({"result_code": "10000"})", R"({"result_code": null})"};
+  const char* bodies[] = {"[1, 2]", R"({"data": {}})", R"({"result_code": "10000"})",
+                          R"({"result_code": null})"};
   for (const char* body : bodies)
   {
     Canned_Server server(200, body);
@@ -224,7 +241,10 @@ TEST(Get, BodiesThatAreNotResultObjectsLogOneResultCodeMessage)
     EXPECT_FALSE(client.get_version(version)) << body;
     std::vector<test_support::Log_Record> recs = log.records();
     ASSERT_EQ(1u, recs.size()) << body << "\n" << log.text();
-    EXPECT_EQ(0u, recs[0].text.find("Unexpected exception occurred while get result code, error: ")) << recs[0].text;
+    EXPECT_EQ(0u, recs[0].text.find("Unexpected exception occurred while get result code, error: "))
+        << recs[0].text;
+    EXPECT_EQ(LM_ERROR, static_cast<int>(recs[0].priority));
+    EXPECT_EQ(0, recs[0].status);
   }
 }
 
@@ -239,7 +259,10 @@ TEST(Get, AMissingVersionLogsTheLoaderMessageThenTheWholeBody)
   std::vector<test_support::Log_Record> recs = log.records();
   ASSERT_EQ(2u, recs.size()) << log.text();
   EXPECT_EQ(0u, recs[0].text.find("Unexpected exception occurred while loading Quorvane version info"));
-  EXPECT_EQ("The json returned by GET request is: {\"data\":{},\"result_code\":10000}.\n", recs[1].text);
+  EXPECT_EQ((Log_Record{LM_ERROR, recs[0].text, 0}), recs[0]);
+  EXPECT_EQ((Log_Record{LM_ERROR,
+                        "The json returned by GET request is: {\"data\":{},\"result_code\":10000}.\n", 0}),
+            recs[1]);
   EXPECT_EQ("kept", version.aboutus_version);
 }
 
@@ -252,7 +275,8 @@ TEST(Get, ATransportFailureLogsTheStatusAndTheBodyAsParsed)
   EXPECT_FALSE(client.get_version(version));
   const std::string text = log.text();
   EXPECT_NE(std::string::npos,
-            text.find("/fcc/v1/settings': the response HTTP status is 500 Internal Server Error\n")) << text;
+            text.find("/fcc/v1/settings': the response HTTP status is 500 Internal Server Error\n"))
+      << text;
   EXPECT_NE(std::string::npos, text.find("response body:\n{\"result_code\":50000}\n")) << text;
   EXPECT_EQ(std::string::npos, text.find("request body:"));
 }
@@ -272,6 +296,31 @@ TEST(Get, TheSchemeComesFromTheAccount)
                                                "/fcc/v1/settings': the response HTTP status is 0 "))
       << log.text();
   EXPECT_NE(std::string::npos, log.text().find("response body:\nnull\n")) << log.text();
+}
+
+// The failure log's three lines, the request body's included (the signed
+// GET never has one to give), each LM_ERROR with status -1.
+TEST(LogFailedRequest, WritesTheRequestLineAndBothBodies)
+{
+  Auth_Info info = account(8443);
+  info.ssl = true;
+  Test_Client client(info);
+  HTTP_Request req(HTTP_METHOD_GET, "/p", false);
+  req.query_string_buffer() = "a=1";
+  HTTP_Response resp;
+  resp.status(404);
+  const json_spirit::Value req_body(std::string("asked"));
+  const json_spirit::Value res_body(7);
+  Log_Capture log;
+  client.log_failed_request(req, resp, &req_body, &res_body);
+  EXPECT_EQ(
+      (Records{Log_Record{LM_ERROR,
+                          "Unexpected exception occurred while sending HTTP GET request:'https://127.0.0.1:"
+                          "8443/p?a=1': the response HTTP status is 404 Not Found\n",
+                          -1},
+               Log_Record{LM_ERROR, "request body:\n\"asked\"\n", -1},
+               Log_Record{LM_ERROR, "response body:\n7\n", -1}}),
+      log.records());
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "host/crypto.h"
 #include "quorvane/core/quorvane_client.h"
+#include "tests/support/canned_server.h"
 #include "tests/support/log_capture.h"
 
 namespace
@@ -60,8 +62,12 @@ class Test_Client : public quorvane::Quorvane_Client
 {
 public:
   explicit Test_Client(const quorvane::Auth_Info& info) : Quorvane_Client(info) {}
+  using Quorvane_Client::get;
   using Quorvane_Client::sign;
 };
+
+// Signing's one failure line: LM_ERROR, status 0.
+const test_support::Log_Record SIGN_FAILED{LM_ERROR, "Failed to calculate signature, result is empty.\n", 0};
 
 quorvane::Auth_Info account(const std::string& access_key)
 {
@@ -89,9 +95,27 @@ TEST(SignFailure, NoHmacResultPutsNoHeaderAndLogsOnce)
   hmac_gives_nothing = false;
   EXPECT_FALSE(signed_ok);
   expect_unsigned(req);
-  ASSERT_EQ(1u, log.records().size());
-  EXPECT_EQ("Failed to calculate signature, result is empty.\n", log.records()[0].text);
-  EXPECT_EQ(static_cast<unsigned long>(LM_ERROR), log.records()[0].priority);
+  EXPECT_EQ(std::vector<test_support::Log_Record>{SIGN_FAILED}, log.records());
+}
+
+// A request whose signing failed is never sent.
+TEST(SignFailure, TheSignedGetSendsNothing)
+{
+  test_support::Canned_Server server(200, R"({"result_code": 10000, "data": {"aboutus_version": "1"}})");
+  quorvane::Auth_Info info = account("AK");
+  info.port = static_cast<std::uint16_t>(server.port());
+  Test_Client client(info);
+  quorvane::Params params;
+  params["k"] = "v";
+  quorvane::Version version;
+  test_support::Log_Capture log;
+  hmac_gives_nothing = true;
+  bool got = client.get("/fcc/v1/settings", &params, version);
+  hmac_gives_nothing = false;
+  EXPECT_FALSE(got);
+  EXPECT_EQ(0, server.requests());
+  EXPECT_EQ(std::vector<test_support::Log_Record>{SIGN_FAILED}, log.records());
+  EXPECT_EQ("", version.aboutus_version);
 }
 
 TEST(SignFailure, AFailedFormatNeverReachesTheGenerator)
@@ -107,8 +131,7 @@ TEST(SignFailure, AFailedFormatNeverReachesTheGenerator)
   EXPECT_FALSE(signed_ok);
   EXPECT_EQ(0, hmac_calls.load()) << "a length of 0 or less must not be signed";
   expect_unsigned(req);
-  ASSERT_EQ(1u, log.records().size());
-  EXPECT_EQ("Failed to calculate signature, result is empty.\n", log.records()[0].text);
+  EXPECT_EQ(std::vector<test_support::Log_Record>{SIGN_FAILED}, log.records());
 }
 
 TEST(SignFailure, ALongTextToSignIsSignedWhole)

@@ -2,43 +2,56 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <stdexcept>
 
 namespace test_support
 {
 Canned_Server::Canned_Server(int status, const std::string& body)
-    : server_(new httplib::Server), port_(0), status_(status), body_(body), requests_(0)
+    : server_(new httplib::Server), port_(0), status_(status), body_(body), requests_(0), holding_(false)
 {
-  server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
-    std::lock_guard<std::mutex> guard(lock_);
-    ++requests_;
-    last_.method = req.method;
-    last_.path = req.path;
-    std::string::size_type q = req.target.find('?');
-    last_.query = q == std::string::npos ? std::string() : req.target.substr(q + 1);
-    last_.headers.clear();
-    for (const auto& h : req.headers)
-      last_.headers[h.first] = h.second;
-    res.status = status_;
-    res.set_content(body_, "application/json");
-  });
+  server_->Get(".*",
+               [this](const httplib::Request& req, httplib::Response& res)
+               {
+                 std::unique_lock<std::mutex> guard(lock_);
+                 ++requests_;
+                 last_.method = req.method;
+                 last_.path = req.path;
+                 std::string::size_type q = req.target.find('?');
+                 last_.query = q == std::string::npos ? std::string() : req.target.substr(q + 1);
+                 last_.headers.clear();
+                 for (const auto& h : req.headers)
+                   last_.headers[h.first] = h.second;
+                 changed_.notify_all();
+                 changed_.wait(guard, [this] { return !holding_; });
+                 res.status = status_;
+                 res.set_content(body_, "application/json");
+               });
   // One request per connection: a kept-alive connection would hold the
   // server's stop for its whole idle timeout.
   server_->set_keep_alive_max_count(1);
   port_ = server_->bind_to_any_port("127.0.0.1");
   if (port_ <= 0)
     throw std::runtime_error("cannot bind a loopback port");
-  // The socket listens from bind on: connections made before the accept
-  // loop runs wait in the backlog, so no readiness wait is needed.
   thread_ = std::thread([this]() { server_->listen_after_bind(); });
+  // stop() does nothing before the accept loop runs, which would leave the
+  // destructor's join waiting forever, so the loop must be seen running.
+  // The library has no notice of it; the loop starts at once.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!server_->is_running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  if (!server_->is_running())
+  {
+    // Neither stoppable nor joinable: leave the thread and its server be.
+    thread_.detach();
+    (void)server_.release();
+    throw std::runtime_error("the canned server's accept loop did not start within 10 s");
+  }
 }
 
 Canned_Server::~Canned_Server()
 {
-  // stop() does nothing before the accept loop runs, which would leave the
-  // join below waiting forever.
-  while (!server_->is_running())
-    std::this_thread::yield();
+  release();
   server_->stop();
   thread_.join();
 }
@@ -60,6 +73,26 @@ int Canned_Server::requests() const
 {
   std::lock_guard<std::mutex> guard(lock_);
   return requests_;
+}
+
+void Canned_Server::hold()
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  holding_ = true;
+}
+
+void Canned_Server::release()
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  holding_ = false;
+  changed_.notify_all();
+}
+
+bool Canned_Server::wait_requests(int count, int timeout_ms) const
+{
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                           [this, count] { return requests_ >= count; });
 }
 
 }  // namespace test_support

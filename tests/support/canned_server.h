@@ -1,6 +1,7 @@
 #ifndef TESTS_SUPPORT_CANNED_SERVER_H
 #define TESTS_SUPPORT_CANNED_SERVER_H
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,8 +28,9 @@ struct Received_Request
 /**
  * An HTTP server on 127.0.0.1 and an ephemeral port, in this process, that
  * answers every request with the status and body it is given.  Started by
- * the constructor (which returns once it accepts connections), stopped by
- * the destructor.
+ * the constructor, which returns once it accepts connections (or throws
+ * when it does not within 10 s); stopped by the destructor, which first
+ * lets every held request go.
  */
 class Canned_Server
 {
@@ -43,15 +45,25 @@ public:
   Received_Request last() const;
   int requests() const;
 
+  /// From now on each request is held, unanswered, until `release`.
+  void hold();
+  /// Answers the held requests and stops holding.
+  void release();
+  /// Waits until @a count requests have arrived in all; false when they
+  /// have not within @a timeout_ms.
+  bool wait_requests(int count, int timeout_ms = 60000) const;
+
 private:
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_;
   mutable std::mutex lock_;
+  mutable std::condition_variable changed_;
   int status_;
   std::string body_;
   Received_Request last_;
   int requests_;
+  bool holding_;
 };
 
 }  // namespace test_support

@@ -21,7 +21,9 @@ public:
   ssize_t log(ACE_Log_Record& record) override
   {
     std::lock_guard<std::mutex> guard(lock);
-    records.push_back(Log_Record{record.type(), record.msg_data()});
+    // The backend runs inside ACE_Log_Msg::log on the logging thread, after
+    // the statement's conditional_set took effect.
+    records.push_back(Log_Record{record.type(), record.msg_data(), ACE_Log_Msg::instance()->op_status()});
     return 0;
   }
 
@@ -47,6 +49,16 @@ Log_Capture::~Log_Capture()
   log->clr_flags(ACE_Log_Msg::CUSTOM);
   log->set_flags(ACE_Log_Msg::STDERR);
   ACE_Log_Msg::msg_backend(nullptr);
+}
+
+bool operator==(const Log_Record& a, const Log_Record& b)
+{
+  return a.priority == b.priority && a.text == b.text && a.status == b.status;
+}
+
+std::ostream& operator<<(std::ostream& out, const Log_Record& r)
+{
+  return out << "{status " << r.status << ", priority " << r.priority << ", \"" << r.text << "\"}";
 }
 
 std::vector<Log_Record> Log_Capture::records() const

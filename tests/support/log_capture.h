@@ -1,6 +1,7 @@
 #ifndef TESTS_SUPPORT_LOG_CAPTURE_H
 #define TESTS_SUPPORT_LOG_CAPTURE_H
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,14 @@ struct Log_Record
 {
   unsigned long priority;  ///< LM_ERROR, LM_EMERGENCY, ...
   std::string text;        ///< the formatted message, line feed included
+  /// The logging thread's ACE op_status when the record was written: what
+  /// the statement set (-1 for ACE_ERROR, 0 for ACE_DEBUG).
+  int status = 0;
 };
+
+bool operator==(const Log_Record& a, const Log_Record& b);
+/// For test failure messages: "{status, priority, "text"}".
+std::ostream& operator<<(std::ostream& out, const Log_Record& r);
 
 /**
  * RAII capture of ACE logging.  While an object lives, every record logged

@@ -1,273 +1,13 @@
 #include "tests/support/mock_service.h"
 
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
-
-#include <fcntl.h>
-#include <ftw.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #ifndef QUORVANE_BIN_DIR
 #error "QUORVANE_BIN_DIR must name the build's bin directory"
 #endif
 
-extern char** environ;
-
 namespace test_support
 {
-namespace
-{
-typedef std::chrono::steady_clock Clock;
-
-int remaining_ms(Clock::time_point deadline)
-{
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
-
-std::vector<char*> c_strings(std::vector<std::string>& strings)
-{
-  std::vector<char*> out;
-  for (std::string& s : strings)
-    out.push_back(&s[0]);
-  out.push_back(nullptr);
-  return out;
-}
-
-/// Waits up to @a timeout_ms for @a pid to exit; its raw status, or -1 on
-/// timeout (the child is then still there).
-int wait_exit(pid_t pid, int timeout_ms)
-{
-  // A pidfd turns "wait with a timeout" into a poll, with no sleeping loop.
-  int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
-  if (pidfd >= 0)
-  {
-    pollfd p = {pidfd, POLLIN, 0};
-    int ready;
-    do
-      ready = ::poll(&p, 1, timeout_ms);
-    while (ready < 0 && errno == EINTR);
-    ::close(pidfd);
-    if (ready == 0)
-      return -1;
-  }
-  int status = 0;
-  pid_t got;
-  do
-    got = ::waitpid(pid, &status, 0);
-  while (got < 0 && errno == EINTR);
-  return got == pid ? status : -1;
-}
-
-int exit_code(int status)
-{
-  return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-/// Stops @a pid: SIGTERM, then SIGKILL after @a grace_ms; the raw status.
-int terminate(pid_t pid, int grace_ms)
-{
-  ::kill(pid, SIGTERM);
-  int status = wait_exit(pid, grace_ms);
-  if (status == -1)
-  {
-    ::kill(pid, SIGKILL);
-    wait_exit(pid, 10000);
-  }
-  return status;
-}
-
-std::string read_file(const std::string& path)
-{
-  std::string text;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return text;
-  char buf[4096];
-  ssize_t n;
-  while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-    if (n > 0)
-      text.append(buf, static_cast<std::size_t>(n));
-  ::close(fd);
-  return text;
-}
-
-std::string temp_root()
-{
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*)
-{
-  return ::remove(path);
-}
-
-/// @a argv, behind the words of QUORVANE_TEST_EXEC_WRAPPER when it is set
-/// and argv[0] is one of the build's own programs.  A cross build's tests
-/// run under qemu-user, which cannot start another arm64 program by itself
-/// (no binfmt_misc registration is assumed), so ctest sets the wrapper to the
-/// emulator's command line.  Programs of the build machine (python3,
-/// openssl) keep running natively.
-std::vector<std::string> wrapped(const std::vector<std::string>& argv)
-{
-  const char* wrapper = std::getenv("QUORVANE_TEST_EXEC_WRAPPER");
-  const std::string own = QUORVANE_BIN_DIR "/";
-  if (wrapper == nullptr || argv.empty() || argv[0].compare(0, own.size(), own) != 0)
-    return argv;
-  std::vector<std::string> out;
-  const char* blanks = " \t";
-  std::string words(wrapper);
-  for (std::string::size_type b = words.find_first_not_of(blanks); b != std::string::npos;)
-  {
-    std::string::size_type e = words.find_first_of(blanks, b);
-    out.push_back(words.substr(b, e == std::string::npos ? e : e - b));
-    b = e == std::string::npos ? e : words.find_first_not_of(blanks, e);
-  }
-  out.insert(out.end(), argv.begin(), argv.end());
-  return out;
-}
-}  // namespace
-
-Program_Result run_program(const std::vector<std::string>& argv, const std::string& input, int timeout_ms,
-                           const std::vector<std::string>& env)
-{
-  Program_Result result;
-  if (argv.empty())
-  {
-    result.err = "no program given";
-    return result;
-  }
-  int in[2], out[2], err[2];
-  if (::pipe2(in, O_CLOEXEC) != 0)
-    return result;
-  if (::pipe2(out, O_CLOEXEC) != 0)
-  {
-    ::close(in[0]), ::close(in[1]);
-    return result;
-  }
-  if (::pipe2(err, O_CLOEXEC) != 0)
-  {
-    ::close(in[0]), ::close(in[1]), ::close(out[0]), ::close(out[1]);
-    return result;
-  }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-
-  std::vector<std::string> args = wrapped(argv);
-  std::vector<char*> c_args = c_strings(args);
-  std::vector<std::string> vars;
-  for (char** e = environ; *e != nullptr; ++e)
-    vars.push_back(*e);
-  vars.insert(vars.end(), env.begin(), env.end());
-  std::vector<char*> c_env = c_strings(vars);
-
-  pid_t pid = 0;
-  int rc = args[0].find('/') == std::string::npos
-               ? posix_spawnp(&pid, c_args[0], &actions, nullptr, c_args.data(), c_env.data())
-               : posix_spawn(&pid, c_args[0], &actions, nullptr, c_args.data(), c_env.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(in[0]);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (rc != 0)
-  {
-    ::close(in[1]), ::close(out[0]), ::close(err[0]);
-    result.err = "cannot run " + argv[0] + ": " + std::strerror(rc);
-    return result;
-  }
-
-  // Feed stdin and drain both outputs together, so that neither side can
-  // block the other on a full pipe.
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  std::size_t written = 0;
-  int in_fd = in[1];
-  if (input.empty())
-  {
-    ::close(in_fd);
-    in_fd = -1;
-  }
-  else
-    ::fcntl(in_fd, F_SETFL, O_NONBLOCK);
-  int out_fd = out[0];
-  int err_fd = err[0];
-  bool timed_out = false;
-  while (in_fd >= 0 || out_fd >= 0 || err_fd >= 0)
-  {
-    pollfd fds[3] = {{in_fd, POLLOUT, 0}, {out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-    int ready = ::poll(fds, 3, remaining_ms(deadline));
-    if (ready < 0 && errno == EINTR)
-      continue;
-    if (ready <= 0)
-    {
-      timed_out = ready == 0;
-      break;
-    }
-    if (in_fd >= 0 && fds[0].revents != 0)
-    {
-      ssize_t n = ::write(in_fd, input.data() + written, input.size() - written);
-      if (n > 0)
-        written += static_cast<std::size_t>(n);
-      if ((n < 0 && errno != EAGAIN) || written == input.size())
-      {
-        ::close(in_fd);
-        in_fd = -1;
-      }
-    }
-    for (int i = 1; i < 3; ++i)
-    {
-      int& fd = i == 1 ? out_fd : err_fd;
-      if (fd < 0 || fds[i].revents == 0)
-        continue;
-      char buf[4096];
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n > 0)
-        (i == 1 ? result.out : result.err).append(buf, static_cast<std::size_t>(n));
-      else if (n == 0 || errno != EINTR)
-      {
-        ::close(fd);
-        fd = -1;
-      }
-    }
-  }
-  for (int fd : {in_fd, out_fd, err_fd})
-    if (fd >= 0)
-      ::close(fd);
-  int status = timed_out ? -1 : wait_exit(pid, remaining_ms(deadline));
-  if (status == -1)
-  {
-    ::kill(pid, SIGKILL);
-    wait_exit(pid, 10000);
-    result.err += "\n(killed after " + std::to_string(timeout_ms) + " ms)";
-    return result;
-  }
-  result.exit_code = exit_code(status);
-  return result;
-}
-
-Temp_Dir::Temp_Dir()
-{
-  std::string pattern = temp_root() + "/quorvane-test-XXXXXX";
-  if (::mkdtemp(&pattern[0]) != nullptr)
-    path_ = pattern;
-}
-
-Temp_Dir::~Temp_Dir()
-{
-  if (!path_.empty())
-    ::nftw(path_.c_str(), &remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-}
-
 bool make_certificate(const std::string& cert, const std::string& key, const std::string& common_name,
                       const std::string& san, std::string& error)
 {
@@ -288,35 +28,9 @@ std::string Mock_Service::program()
   return QUORVANE_BIN_DIR "/quorvane-mock-service";
 }
 
-Mock_Service::Mock_Service(const std::vector<std::string>& args)
-    : pid_(-1), port_(0), stdout_fd_(-1), stdin_fd_(-1)
+std::vector<std::string> Mock_Service::command(const std::vector<std::string>& args,
+                                               std::vector<std::string>& env)
 {
-  std::string log = temp_root() + "/quorvane-mock-service-XXXXXX";
-  int log_fd = ::mkostemp(&log[0], O_CLOEXEC);
-  if (log_fd < 0)
-  {
-    error_ = std::string("cannot make a file for the emulator's stderr: ") + std::strerror(errno);
-    return;
-  }
-  stderr_path_ = log;
-  int out[2];
-  int in[2];
-  if (::pipe2(out, O_CLOEXEC) != 0)
-  {
-    ::close(log_fd);
-    error_ = std::string("cannot make a pipe: ") + std::strerror(errno);
-    return;
-  }
-  // The emulator's stdin is a pipe whose only writer is this object: if
-  // this process dies without stopping it (a crashed test), the pipe ends
-  // and the emulator stops by itself instead of outliving the test.
-  if (::pipe2(in, O_CLOEXEC) != 0)
-  {
-    ::close(log_fd), ::close(out[0]), ::close(out[1]);
-    error_ = std::string("cannot make a pipe: ") + std::strerror(errno);
-    return;
-  }
-
   std::vector<std::string> argv{program()};
   bool has_listen = false;
   for (const std::string& a : args)
@@ -327,60 +41,29 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args)
     argv.push_back("127.0.0.1:0");
   }
   argv.push_back("--stop-on-stdin-eof");
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv = wrapped(argv);
-  std::vector<char*> c_args = c_strings(argv);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, log_fd, 2);
-  pid_t pid = 0;
-  // posix_spawnp: the wrapper's first word may be a name to look up in PATH.
-  int rc = posix_spawnp(&pid, c_args[0], &actions, nullptr, c_args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
-  ::close(in[0]);
-  ::close(log_fd);
-  stdin_fd_ = in[1];
-  if (rc != 0)
+  for (std::size_t i = 0; i < args.size(); ++i)
   {
-    ::close(out[0]);
-    error_ = "cannot start " + program() + ": " + std::strerror(rc);
+    if (args[i] == "--secret-key" && i + 1 < args.size())
+      env.push_back("QUORVANE_SECRET_KEY=" + args[++i]);
+    else
+      argv.push_back(args[i]);
+  }
+  return argv;
+}
+
+Mock_Service::Mock_Service(const std::vector<std::string>& args) : child_(command(args, env_), env_), port_(0)
+{
+  if (!child_.started())
+  {
+    error_ = child_.error();
     return;
   }
-  pid_ = pid;
-  stdout_fd_ = out[0];
-
-  // The first line, read without blocking past the deadline.
-  Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
   std::string line;
-  while (line.find('\n') == std::string::npos)
+  if (!child_.read_line(line, 10000))
+    error_ = child_.stdout_ended() ? "quorvane-mock-service ended before it listened"
+                                   : "quorvane-mock-service did not report its port within 10 s";
+  else
   {
-    pollfd p = {stdout_fd_, POLLIN, 0};
-    int ready = ::poll(&p, 1, remaining_ms(deadline));
-    if (ready < 0 && errno == EINTR)
-      continue;
-    if (ready == 0)
-    {
-      error_ = "quorvane-mock-service did not report its port within 10 s";
-      break;
-    }
-    char buf[256];
-    ssize_t n = ready < 0 ? -1 : ::read(stdout_fd_, buf, sizeof buf);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0)
-    {
-      error_ = "quorvane-mock-service ended before it listened";
-      break;
-    }
-    line.append(buf, static_cast<std::size_t>(n));
-  }
-  if (error_.empty())
-  {
-    line.erase(line.find('\n'));
     const std::string prefix = "listening on ";
     std::string::size_type colon = line.rfind(':');
     if (line.compare(0, prefix.size(), prefix) == 0 && colon != std::string::npos)
@@ -393,39 +76,9 @@ Mock_Service::Mock_Service(const std::vector<std::string>& args)
   }
   if (!error_.empty())
   {
-    int code = exit_code(terminate(pid_, 5000));
-    pid_ = -1;
-    error_ += " (exit status " + std::to_string(code) + "); its stderr:\n" + stderr_text();
+    int code = child_.stop(5000);
+    error_ += " (exit status " + std::to_string(code) + "); its stderr:\n" + child_.stderr_text();
   }
-}
-
-Mock_Service::~Mock_Service()
-{
-  stop();
-  if (!stderr_path_.empty())
-    ::unlink(stderr_path_.c_str());
-}
-
-int Mock_Service::stop()
-{
-  int code = -1;
-  if (pid_ > 0)
-  {
-    code = exit_code(terminate(pid_, 10000));
-    pid_ = -1;
-  }
-  for (int* fd : {&stdout_fd_, &stdin_fd_})
-    if (*fd >= 0)
-    {
-      ::close(*fd);
-      *fd = -1;
-    }
-  return code;
-}
-
-std::string Mock_Service::stderr_text() const
-{
-  return stderr_path_.empty() ? std::string() : read_file(stderr_path_);
 }
 
 }  // namespace test_support

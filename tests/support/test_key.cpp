@@ -1,6 +1,7 @@
 #include "tests/support/test_key.h"
 
 #include "devhost/services/openssl_util.h"
+#include "tests/support/program.h"
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
@@ -39,15 +40,16 @@ Test_Key::Test_Key(int bits)
     throw std::runtime_error("cannot generate an RSA key");
   Bio_Ptr priv(BIO_new(BIO_s_mem()));
   Bio_Ptr pub(BIO_new(BIO_s_mem()));
-  if (!priv || !pub || PEM_write_bio_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
+  if (!priv || !pub ||
+      PEM_write_bio_PrivateKey(priv.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1 ||
       PEM_write_bio_PUBKEY(pub.get(), key.get()) != 1)
     throw std::runtime_error("cannot write the RSA key");
   private_pem_ = bio_text(priv.get());
   public_pem_ = bio_text(pub.get());
 
-  char dir[] = "/tmp/quorvane-test-key-XXXXXX";
-  if (mkdtemp(dir) == nullptr)
-    throw std::runtime_error("cannot make a key directory");
+  std::string dir = temp_root() + "/quorvane-test-key-XXXXXX";
+  if (mkdtemp(&dir[0]) == nullptr)
+    throw std::runtime_error("cannot make a key directory under " + temp_root());
   dir_ = dir;
   file_ = dir_ + "/appliance.key";
   std::FILE* f = std::fopen(file_.c_str(), "w");

@@ -6,7 +6,11 @@
 #      its reason, in tools/ci/tsan.supp);
 #   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
 #   4. the Debian package, installed into a temporary root and run from there;
-#   5. the module's interface with the host against the ABI baseline in abi/.
+#   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
+#   6. the module's line coverage by the suite (tools/ci/coverage.sh): every
+#      line of quorvane/, scrt/ and json_spirit/ must run;
+#   7. the module's interface with the host against the ABI baseline in abi/
+#      (tools/ci/abi.sh).
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -56,6 +60,8 @@ step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian package: install and probe" "$here/tools/ci/package.sh"
+step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
+step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
 
 say "./dev check passed; step times:"

@@ -9,29 +9,16 @@
 #include "tools/host/commands.h"
 #include "tools/host/options.h"
 #include "tools/host/secret_input.h"
-
-namespace
-{
-int encrypt_usage()
-{
-  std::fprintf(stderr,
-               "usage: quorvane-host encrypt --pubkey FILE\n"
-               "  reads a secret from stdin (one trailing line break is dropped) and prints\n"
-               "  its RSA PKCS#1 v1.5 ciphertext under the PEM public key FILE, in Base64\n");
-  return 2;
-}
-}  // namespace
+#include "tools/host/usage.h"
 
 int cmd_encrypt(int argc, char** argv)
 {
-  Options opts({"--pubkey"}, {"--help"});
-  if (!opts.parse(argc, argv))
-  {
-    std::fprintf(stderr, "quorvane-host encrypt: %s\n", opts.error().c_str());
-    return encrypt_usage();
-  }
-  if (opts.has("--help") || !opts.has("--pubkey"))
-    return encrypt_usage();
+  Options opts({"--pubkey"}, {});
+  int rc = parse_command_line("encrypt", opts, argc, argv);
+  if (rc >= 0)
+    return rc;
+  if (!opts.has("--pubkey"))
+    return usage_error("encrypt", "--pubkey is required");
 
   secure_string secret;
   if (!read_secret_from_stdin(secret))

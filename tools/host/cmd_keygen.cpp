@@ -18,6 +18,7 @@
 
 #include "tools/host/commands.h"
 #include "tools/host/options.h"
+#include "tools/host/usage.h"
 
 namespace
 {
@@ -31,17 +32,6 @@ struct Pkey_Free
 {
   void operator()(EVP_PKEY* p) const { EVP_PKEY_free(p); }
 };
-
-int keygen_usage()
-{
-  std::fprintf(stderr,
-               "usage: quorvane-host keygen --out DIR [--force]\n"
-               "  writes DIR/appliance.key (PEM RSA %u-bit private key, mode 0600)\n"
-               "  and DIR/appliance.pub (PEM public key, for 'quorvane-host encrypt');\n"
-               "  --force replaces existing files\n",
-               KEYGEN_BITS);
-  return 2;
-}
 
 void print_openssl_error(const char* what)
 {
@@ -92,14 +82,12 @@ bool write_file(const std::string& path, BIO* bio, mode_t mode, bool force)
 
 int cmd_keygen(int argc, char** argv)
 {
-  Options opts({"--out"}, {"--force", "--help"});
-  if (!opts.parse(argc, argv))
-  {
-    std::fprintf(stderr, "quorvane-host keygen: %s\n", opts.error().c_str());
-    return keygen_usage();
-  }
-  if (opts.has("--help") || !opts.has("--out") || opts.get("--out").empty())
-    return keygen_usage();
+  Options opts({"--out"}, {"--force"});
+  int rc = parse_command_line("keygen", opts, argc, argv);
+  if (rc >= 0)
+    return rc;
+  if (opts.get("--out").empty())
+    return usage_error("keygen", "--out is required");
   std::string dir = opts.get("--out");
   bool force = opts.has("--force");
   struct stat st;

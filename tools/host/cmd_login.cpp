@@ -2,27 +2,17 @@
 // web service agent would send it.
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "host/json_spirit_utils.h"
 #include "tools/host/commands.h"
 #include "tools/host/login_module.h"
 #include "tools/host/secret_input.h"
+#include "tools/host/usage.h"
+#include "tools/common/take_env.h"
 
 namespace
 {
-const char USAGE[] =
-    "usage: quorvane-host login [--module FILE] --key FILE --host H [--port N] [--ssl]\n"
-    "                           --access-key AK [--ca-file F] [--timeout S]\n"
-    "  the secret key comes from QUORVANE_SECRET_KEY, or else from stdin\n";
-
-int usage(const std::string& why)
-{
-  std::fprintf(stderr, "quorvane-host login: %s\n%s", why.c_str(), USAGE);
-  return 2;
-}
-
 /// Captures the one reply of the login.
 class Reply_Channel : public JSON_RPC_Channel
 {
@@ -38,32 +28,32 @@ public:
 
 int cmd_login(int argc, char** argv)
 {
-  Options opts({"--module", "--key", "--host", "--port", "--access-key", "--ca-file", "--timeout"}, {"--ssl"});
-  if (!opts.parse(argc, argv))
-    return usage(opts.error());
+  // Taken out of the environment first, whatever follows: a secret left
+  // there is readable by the owner's other processes through /proc and
+  // goes to every program this one might start.
+  secure_string secret;
+  const bool secret_from_env = tools::take_env("QUORVANE_SECRET_KEY", secret);
+
+  Options opts({"--module", "--key", "--host", "--port", "--access-key", "--ca-file", "--timeout"},
+               {"--ssl"});
+  int rc = parse_command_line("login", opts, argc, argv);
+  if (rc >= 0)
+    return rc;
   for (const char* required : {"--key", "--host", "--access-key"})
     if (!opts.has(required))
-      return usage(std::string(required) + " is required");
-  long port = 30188;
-  if (opts.has("--port"))
-  {
-    const std::string text = opts.get("--port");
-    char* end = nullptr;
-    port = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end != '\0' || port < 1 || port > 65535)
-      return usage("--port takes 1 to 65535: " + text);
-  }
+      return usage_error("login", std::string(required) + " is required");
+  long long port = 30188;
+  if (!opts.number("--port", 1, 65535, port))
+    return usage_error("login", "--port takes 1 to 65535: " + opts.get("--port"));
   std::string error;
   if (!configure_login_services(opts, error))
-    return usage(error);
+    return usage_error("login", error);
 
-  secure_string secret;
-  if (const char* env = std::getenv("QUORVANE_SECRET_KEY"))
-    secret = env;
-  else if (!read_secret_from_stdin(secret))
-    return usage("cannot read the secret key from stdin (at most " + std::to_string(SECRET_MAX_INPUT) + " bytes)");
+  if (!secret_from_env && !read_secret_from_stdin(secret))
+    return usage_error("login", "cannot read the secret key from stdin (at most " +
+                                    std::to_string(SECRET_MAX_INPUT) + " bytes)");
   if (secret.empty())
-    return usage("the secret key is empty");
+    return usage_error("login", "the secret key is empty");
   std::string ciphertext;
   if (!encrypt_for_appliance(opts.get("--key"), secret, ciphertext, error))
   {

@@ -11,6 +11,7 @@
 #include "tools/host/commands.h"
 #include "tools/host/module_loader.h"
 #include "tools/host/options.h"
+#include "tools/host/usage.h"
 
 namespace
 {
@@ -31,19 +32,17 @@ json_spirit::Value instance_json(const Instance& instance, const std::string& st
 int cmd_probe(int argc, char** argv)
 {
   Options opts({"--module"}, {});
-  if (!opts.parse(argc, argv))
-  {
-    std::fprintf(stderr, "quorvane-host probe: %s\nusage: quorvane-host probe [--module FILE]\n",
-                 opts.error().c_str());
-    return 2;
-  }
+  int rc = parse_command_line("probe", opts, argc, argv);
+  if (rc >= 0)
+    return rc;
   Module_Loader module;
   if (!module.open(opts.get("--module", default_module_path())))
   {
     std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
     return 1;
   }
-  Instance_Factory make = reinterpret_cast<Instance_Factory>(module.symbol("_make_Quorvane_Instance_Handler"));
+  Instance_Factory make =
+      reinterpret_cast<Instance_Factory>(module.symbol("_make_Quorvane_Instance_Handler"));
   if (make == nullptr)
   {
     std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
@@ -61,7 +60,7 @@ int cmd_probe(int argc, char** argv)
   }
 
   instances_type instances;
-  int rc = handler->probe_instances(instances);
+  rc = handler->probe_instances(instances);
   json_spirit::Array list;
   for (const instances_type::value_type& entry : instances)
   {

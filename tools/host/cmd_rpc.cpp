@@ -3,52 +3,60 @@
 // stderr.
 
 #include <cstdio>
-#include <cstdlib>
-#include <iostream>
 #include <string>
 
+#include <unistd.h>
+
 #include "tools/host/commands.h"
+#include "tools/host/line_reader.h"
 #include "tools/host/login_module.h"
 #include "tools/host/rpc_session.h"
-
-namespace
-{
-const char USAGE[] =
-    "usage: quorvane-host rpc [--module FILE] --key FILE [--ca-file F] [--timeout S]\n"
-    "                         [--method NAME] [--threads N]\n";
-}  // namespace
+#include "tools/host/usage.h"
 
 int cmd_rpc(int argc, char** argv)
 {
-  Options opts({"--module", "--key", "--ca-file", "--timeout", "--method", "--threads"}, {});
-  if (!opts.parse(argc, argv))
-  {
-    std::fprintf(stderr, "quorvane-host rpc: %s\n%s", opts.error().c_str(), USAGE);
-    return 2;
-  }
+  Options opts(
+      {"--module", "--key", "--ca-file", "--timeout", "--method", "--threads", "--max-line", "--max-queue"},
+      {});
+  int rc = parse_command_line("rpc", opts, argc, argv);
+  if (rc >= 0)
+    return rc;
+  long long threads = 4;
+  if (!opts.number("--threads", 1, 256, threads))
+    return usage_error("rpc", "--threads takes 1 to 256: " + opts.get("--threads"));
+  long long max_line = RPC_DEFAULT_MAX_LINE;
+  if (!opts.number("--max-line", 1, 1LL << 30, max_line))
+    return usage_error("rpc", "--max-line takes 1 to 1073741824 bytes: " + opts.get("--max-line"));
+  long long max_queue = RPC_DEFAULT_MAX_QUEUE;
+  if (!opts.number("--max-queue", 1, 1000000, max_queue))
+    return usage_error("rpc", "--max-queue takes 1 to 1000000: " + opts.get("--max-queue"));
   std::string error;
   if (!configure_login_services(opts, error))
-  {
-    std::fprintf(stderr, "quorvane-host rpc: %s\n", error.c_str());
-    return 2;
-  }
-  int threads = std::atoi(opts.get("--threads", "4").c_str());
-  if (threads < 1 || threads > 256)
-  {
-    std::fprintf(stderr, "quorvane-host rpc: --threads takes 1 to 256\n%s", USAGE);
-    return 2;
-  }
+    return usage_error("rpc", error);
 
   Login_Module login;
-  if (!login.open(opts.get("--module", default_module_path()), threads))
+  if (!login.open(opts.get("--module", default_module_path()), static_cast<int>(threads)))
   {
     std::fprintf(stderr, "quorvane-host rpc: %s\n", login.error().c_str());
     return 1;
   }
-  RPC_Session session(login.handler(), opts.get("--method", "login"), stdout);
+  // The busy workers plus the queue: `feed` stops taking input, and so
+  // this loop stops reading, while the handler has that many in hand.
+  RPC_Session session(login.handler(), opts.get("--method", "login"), stdout,
+                      static_cast<std::size_t>(threads + max_queue));
+  Line_Reader input(STDIN_FILENO, static_cast<std::size_t>(max_line));
   std::string line;
-  while (std::getline(std::cin, line))
-    session.feed(line);
+  for (Line_Reader::Result r; (r = input.next(line)) != Line_Reader::END;)
+  {
+    if (r == Line_Reader::LINE)
+    {
+      session.feed(line);
+      continue;
+    }
+    std::fprintf(stderr, "quorvane-host rpc: line %zu is longer than %lld bytes; skipped\n",
+                 input.line_number(), max_line);
+    session.reject_long_line(static_cast<std::size_t>(max_line));
+  }
   session.finish();
   return 0;
 }

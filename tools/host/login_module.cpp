@@ -7,7 +7,6 @@
 #include "host/host_manager.h"
 #include "host/json_restful_client.h"
 
-
 bool configure_login_services(const Options& opts, std::string& error)
 {
   if (opts.has("--key") && !Host_Manager::instance()->key_file(opts.get("--key").c_str()))
@@ -57,7 +56,8 @@ bool Login_Module::open(const std::string& path, int threads)
     error_ = module_.error();
     return false;
   }
-  Login_Factory make = reinterpret_cast<Login_Factory>(module_.symbol("_make_JSON_RPC_Quorvane_Login_Handler"));
+  Login_Factory make =
+      reinterpret_cast<Login_Factory>(module_.symbol("_make_JSON_RPC_Quorvane_Login_Handler"));
   if (make == nullptr)
   {
     error_ = module_.error();

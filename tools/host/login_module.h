@@ -7,7 +7,6 @@
 #include "tools/host/module_loader.h"
 #include "tools/host/options.h"
 
-
 /**
  * Applies --key (the appliance's private key), --ca-file and --timeout
  * (seconds) to the development host's services.  False with @a error set

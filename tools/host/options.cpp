@@ -1,10 +1,14 @@
 #include "tools/host/options.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <utility>
 
 Options::Options(std::set<std::string> with_value, std::set<std::string> flags)
     : with_value_(std::move(with_value)), flags_(std::move(flags))
 {
+  flags_.insert("--help");
+  flags_.insert("-h");
 }
 
 bool Options::parse(int argc, char** argv)
@@ -36,4 +40,18 @@ std::string Options::get(const std::string& name, const std::string& fallback) c
 {
   std::map<std::string, std::string>::const_iterator it = values_.find(name);
   return it == values_.end() ? fallback : it->second;
+}
+
+bool Options::number(const std::string& name, long long low, long long high, long long& value) const
+{
+  if (!has(name))
+    return true;
+  const std::string text = get(name);
+  errno = 0;
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || v < low || v > high)
+    return false;
+  value = v;
+  return true;
 }

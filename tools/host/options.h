@@ -6,9 +6,10 @@
 #include <string>
 
 /**
- * The "--name value" and "--flag" options of one subcommand.
- * `parse` takes argv after the subcommand's name; false with `error()` set
- * on an unknown option, a missing value or a stray argument.
+ * The "--name value" and "--flag" options of one subcommand, which also
+ * takes the flags --help and -h.  `parse` takes argv after the
+ * subcommand's name; false with `error()` set on an unknown option, a
+ * missing value or a stray argument.
  */
 class Options
 {
@@ -21,6 +22,10 @@ public:
   bool has(const std::string& name) const { return values_.count(name) != 0; }
   /// The option's value, or @a fallback when it was not given.
   std::string get(const std::string& name, const std::string& fallback = std::string()) const;
+  /// The option's value as a decimal integer from @a low to @a high in
+  /// @a value, left as it is when the option was not given; false when it
+  /// was given but is not such a number.
+  bool number(const std::string& name, long long low, long long high, long long& value) const;
 
 private:
   std::set<std::string> with_value_;

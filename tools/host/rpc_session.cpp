@@ -13,9 +13,10 @@ const int PARSE_ERROR = -32700;
 const int INVALID_REQUEST = -32600;
 const int METHOD_NOT_FOUND = -32601;
 
-json_spirit::Value error_reply(int code, const json_spirit::Value& id, const char* message)
+json_spirit::Value error_reply(int code, const json_spirit::Value& id, const char* message,
+                               const json_spirit::Value& data = json_spirit::Value::null)
 {
-  return JSON_RPC_Error_Response(code, id, message, json_spirit::Value::null).to_json();
+  return JSON_RPC_Error_Response(code, id, message, data).to_json();
 }
 
 // The id of a request, or null when it has none usable (JSON-RPC 2.0 allows
@@ -101,9 +102,61 @@ private:
   bool written_ = false;
 };
 
-RPC_Session::RPC_Session(JSON_RPC_Thread_Handler& handler, const std::string& method, std::FILE* out)
-    : handler_(handler), method_(method), out_(out)
+/**
+ * The slot of one message handed to the handler: freed when the message
+ * goes, which is when the worker drops the last reference to it, once
+ * handled.  `handed` marks the moment the slot was taken; a message never
+ * handed out frees nothing.
+ */
+class RPC_Session::Slot
 {
+public:
+  explicit Slot(RPC_Session& session) : session_(session) {}
+  ~Slot()
+  {
+    if (handed_)
+      session_.give_slot();
+  }
+  void handed() { handed_ = true; }
+
+private:
+  RPC_Session& session_;
+  bool handed_ = false;
+};
+
+/// A request or notification that holds a slot.
+template <class Message>
+class RPC_Session::Counted : public Message, public RPC_Session::Slot
+{
+public:
+  explicit Counted(RPC_Session& session) : Slot(session) {}
+};
+
+RPC_Session::RPC_Session(JSON_RPC_Thread_Handler& handler, const std::string& method, std::FILE* out,
+                         std::size_t max_in_hand)
+    : handler_(handler), method_(method), out_(out), max_in_hand_(max_in_hand > 0 ? max_in_hand : 1)
+{
+}
+
+void RPC_Session::take_slot()
+{
+  std::unique_lock<std::mutex> guard(slots_lock_);
+  slot_free_.wait(guard, [this] { return in_hand_ < max_in_hand_; });
+  ++in_hand_;
+}
+
+void RPC_Session::give_slot()
+{
+  std::lock_guard<std::mutex> guard(slots_lock_);
+  --in_hand_;
+  slot_free_.notify_one();
+}
+
+void RPC_Session::reject_long_line(std::size_t limit)
+{
+  const std::string why = "the line is longer than " + std::to_string(limit) + " bytes";
+  write_line(json_spirit::JSON_Dump(
+      error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request", json_spirit::Value(why)), false));
 }
 
 RPC_Session::~RPC_Session()
@@ -134,7 +187,8 @@ void RPC_Session::feed(const std::string& line)
   const bool batch = msg.type() == json_spirit::array_type;
   if (batch && msg.get_array().empty())
   {
-    write_line(json_spirit::JSON_Dump(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false));
+    write_line(
+        json_spirit::JSON_Dump(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false));
     return;
   }
 
@@ -148,7 +202,7 @@ void RPC_Session::feed(const std::string& line)
 
   // Count every reply the line will get before any is sent, so that a batch
   // cannot be written while a worker is still to answer part of it.
-  std::vector<JSON_RPC_Object_var> to_handler;
+  std::vector<std::pair<JSON_RPC_Object_var, Slot*>> to_handler;
   std::vector<json_spirit::Value> own_replies;
   for (json_spirit::Value& item : items)
   {
@@ -173,10 +227,19 @@ void RPC_Session::feed(const std::string& line)
       continue;
     }
     JSON_RPC_Request_Base* req = nullptr;
+    Slot* slot = nullptr;
     if (is_request)
-      req = new JSON_RPC_Request;
+    {
+      Counted<JSON_RPC_Request>* r = new Counted<JSON_RPC_Request>(*this);
+      req = r;
+      slot = r;
+    }
     else
-      req = new JSON_RPC_Notification;
+    {
+      Counted<JSON_RPC_Notification>* n = new Counted<JSON_RPC_Notification>(*this);
+      req = n;
+      slot = n;
+    }
     JSON_RPC_Object_var var(req);
     req->method = *method;
     req->id = usable_id(obj);
@@ -185,16 +248,24 @@ void RPC_Session::feed(const std::string& line)
       req->params = std::move(params->second);
     if (is_request)
       channel->expect();
-    to_handler.push_back(var);
+    to_handler.emplace_back(var, slot);
   }
   for (std::size_t i = 0; i < own_replies.size(); ++i)
     channel->expect();
   for (json_spirit::Value& reply : own_replies)
     channel->add(std::move(reply));
 
+  // One slot per message, taken just before it is handed out; this
+  // function lets go of each message as soon as it is handed, so that the
+  // worker's reference is the last and frees the slot when it is done.
   JSON_RPC_Channel_wvar weak(strong);
-  for (JSON_RPC_Object_var& obj : to_handler)
-    handler_.handle(weak, obj);
+  for (std::pair<JSON_RPC_Object_var, Slot*>& message : to_handler)
+  {
+    take_slot();
+    message.second->handed();
+    handler_.handle(weak, message.first);
+    message.first = JSON_RPC_Object_var();
+  }
 
   prune();
   if (!channel->done())
