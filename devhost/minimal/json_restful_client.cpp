@@ -5,6 +5,7 @@
 // failed exchange leaves the body null even when the reply was JSON.
 #include "host/json_restful_client.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
 
 #include <memory>
@@ -57,6 +58,41 @@ size_t on_body(char* data, size_t size, size_t count, void* user)
   }
   return size * count;
 }
+struct Url_Free
+{
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+  void operator()(char* text) const { curl_free(text); }
+};
+
+// The request's URL.  libcurl's URL API writes the origin: an IPv6
+// literal is bracketed (RFC 3986 section 3.2.2), a host in brackets already,
+// or any other, goes to libcurl as it is, and libcurl refuses what is not a
+// host.  Path and query follow as the request holds them: the URL API would
+// rewrite their percent-escapes, and the signature covers them byte for byte.
+bool request_url(const JSON_RESTful_Client::Impl& endpoint, const HTTP_Request& req, std::string& out)
+{
+  std::unique_ptr<CURLU, Url_Free> url(curl_url());
+  in6_addr v6;
+  std::string host = endpoint.host;
+  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
+    host = "[" + host + "]";
+  std::string port = std::to_string(endpoint.port);
+  char* text = nullptr;
+  bool ok = url &&
+            curl_url_set(url.get(), CURLUPART_SCHEME, endpoint.ssl ? "https" : "http", 0) == CURLUE_OK &&
+            curl_url_set(url.get(), CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK &&
+            curl_url_set(url.get(), CURLUPART_PORT, port.c_str(), 0) == CURLUE_OK &&
+            curl_url_get(url.get(), CURLUPART_URL, &text, 0) == CURLUE_OK;
+  std::unique_ptr<char, Url_Free> held(text);
+  if (!ok)
+    return false;
+  out = text;
+  out.pop_back();  // the "/" of an empty path
+  out += req.path();
+  if (*req.query_string() != '\0')
+    out = out + "?" + req.query_string();
+  return true;
+}
 }  // namespace
 
 JSON_RESTful_Client::Options JSON_RESTful_Client::options()
@@ -98,12 +134,13 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   resp.status(0);
   const Options opt = options();
 
-  // An IPv6 literal stands in brackets in a URL (RFC 3986 section 3.2.2).
-  std::string host = impl_->host.find(':') != std::string::npos ? "[" + impl_->host + "]" : impl_->host;
-  std::string url = std::string(impl_->ssl ? "https" : "http") + "://" + host + ":" +
-                    std::to_string(impl_->port) + req.path();
-  if (*req.query_string() != '\0')
-    url = url + "?" + req.query_string();
+  std::string url;
+  if (!request_url(*impl_, req, url))
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("minimal JSON_RESTful_Client: GET %C failed: not a valid endpoint\n"),
+               req.path()));
+    return false;
+  }
 
   std::unique_ptr<CURL, Curl_Free> easy(curl_easy_init());
   std::unique_ptr<curl_slist, Curl_Free> headers;

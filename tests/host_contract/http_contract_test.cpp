@@ -122,6 +122,24 @@ TEST(RestClient, A2xxJsonReplyGivesTheBodyAndTheRequestArrivesUnchanged)
   EXPECT_EQ("ab/=", got.headers["X-Auth-Signature"]);
 }
 
+// The module hands reset the login's "host" as given: a name, an IPv4
+// address or an IPv6 literal, bare or in brackets ("::1" and "[::1]" both
+// log in).
+TEST(RestClient, ResetTakesAnIpv6LiteralBareOrInBrackets)
+{
+  Canned_Server server(200, R"({"result_code": 10000})", "::1");
+  for (const char* host : {"::1", "[::1]"})
+  {
+    JSON_RESTful_Client client(true);
+    client.reset(host, static_cast<unsigned short>(server.port()), false);
+    HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
+    HTTP_Response resp;
+    Value body;
+    EXPECT_TRUE(client.get(req, resp, &body)) << host;
+    EXPECT_EQ(200, resp.status()) << host;
+  }
+}
+
 // A refused signature (403 with a JSON body) and a body that is not JSON
 // must fail the exchange, with the status readable for the failure line.
 // What the body then holds is the host's choice and not checked.
