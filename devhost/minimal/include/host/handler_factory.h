@@ -18,20 +18,20 @@
  * constructor releases the memory and lets the exception pass.  The disposer
  * ignores null and otherwise deletes through BASE's virtual destructor.
  */
-#define HOST_HANDLER_FACTORY_DEFINE(BASE, EXTERMINATOR, CLS)      \
-  extern "C" void _gobble_##CLS(void* p)                          \
-  {                                                               \
-    if (p != nullptr)                                             \
-      delete static_cast<BASE*>(p);                               \
-  }                                                               \
-  extern "C" HOST_EXPORT BASE* _make_##CLS(EXTERMINATOR* gobbler) \
-  {                                                               \
-    if (gobbler != nullptr)                                       \
-      *gobbler = _gobble_##CLS;                                   \
-    BASE* handler = new (std::nothrow) CLS;                       \
-    if (handler == nullptr)                                       \
-      errno = ENOMEM;                                             \
-    return handler;                                               \
+#define HOST_HANDLER_FACTORY_DEFINE(BASE, EXTERMINATOR, CLS)           \
+  extern "C" void _gobble_##CLS(void* p)                               \
+  {                                                                     \
+    if (p != nullptr)                                                   \
+      delete static_cast<BASE*>(p);                                     \
+  }                                                                     \
+  extern "C" HOST_EXPORT BASE* _make_##CLS(EXTERMINATOR* gobbler)      \
+  {                                                                     \
+    if (gobbler != nullptr)                                             \
+      *gobbler = _gobble_##CLS;                                         \
+    BASE* handler = new (std::nothrow) CLS;                             \
+    if (handler == nullptr)                                             \
+      errno = ENOMEM;                                                   \
+    return handler;                                                     \
   }
 
 #endif /* HOST_HANDLER_FACTORY_H */

@@ -68,7 +68,6 @@ typedef void (*Instance_Handler_Exterminator)(void*);
  * allocates with the non-throwing `new`; on null it sets `errno` to ENOMEM.
  * A throwing constructor releases the memory and lets the exception pass.
  */
-#define INSTANCE_HANDLER_FACTORY_DEFINE(CLS) \
-  HOST_HANDLER_FACTORY_DEFINE(Instance_Handler, Instance_Handler_Exterminator, CLS)
+#define INSTANCE_HANDLER_FACTORY_DEFINE(CLS) HOST_HANDLER_FACTORY_DEFINE(Instance_Handler, Instance_Handler_Exterminator, CLS)
 
 #endif /* HOST_INSTANCE_HANDLER_H */

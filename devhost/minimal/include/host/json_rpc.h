@@ -124,7 +124,8 @@ public:
    * Builds an error reply and sends it through `send`.  Returns `send`'s
    * result, or -1 (errno ENOMEM) when the reply could not be allocated.
    */
-  int send_error(int code, const json_spirit::Value& id, const char* message, const json_spirit::Value& data);
+  int send_error(int code, const json_spirit::Value& id, const char* message,
+                 const json_spirit::Value& data);
 };
 
 /**
@@ -153,7 +154,8 @@ public:
   /// Handles one message; the default does nothing and returns -1.
   virtual int handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj);
   /// Called after a message was handled; the default does nothing.
-  virtual void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel, JSON_RPC_Object_var obj);
+  virtual void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel,
+                                  JSON_RPC_Object_var obj);
   /// The params checker of the handler; null (none) by default.
   virtual void* create_params_handler();
 };
@@ -177,7 +179,8 @@ public:
   int fini() override;
   int handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj) override;
   int handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj) override;
-  void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel, JSON_RPC_Object_var obj) override;
+  void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel,
+                          JSON_RPC_Object_var obj) override;
   void* create_params_handler() override;
 
   /// Handles one message on the calling thread; @a channel is null when the
@@ -201,7 +204,6 @@ typedef void (*JSON_RPC_Handler_Exterminator)(void*);
  * `_make_CLS` (exported) and `_gobble_CLS` (module-local), with the contract
  * of `INSTANCE_HANDLER_FACTORY_DEFINE`.
  */
-#define JSON_RPC_HANDLER_FACTORY_DEFINE(CLS) \
-  HOST_HANDLER_FACTORY_DEFINE(JSON_RPC_Handler, JSON_RPC_Handler_Exterminator, CLS)
+#define JSON_RPC_HANDLER_FACTORY_DEFINE(CLS) HOST_HANDLER_FACTORY_DEFINE(JSON_RPC_Handler, JSON_RPC_Handler_Exterminator, CLS)
 
 #endif /* HOST_JSON_RPC_H */
