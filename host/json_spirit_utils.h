@@ -56,9 +56,6 @@ public:
    */
   bool path(const char* text, bool throw_on_error);
 
-  /// The value the path resolves to in @a doc, or null when it does not resolve.
-  const Value* resolve(const Value& doc) const;
-
   /**
    * Stores the string the path resolves to into @a out and returns true.
    * Returns false, @a out untouched, when the path does not resolve or
@@ -68,6 +65,9 @@ public:
   bool get(const Value& doc, std::string& out) const;
 
 private:
+  /// The value the path resolves to in @a doc, or null when it does not resolve.
+  const Value* resolve(const Value& doc) const;
+
   std::vector<std::string> tokens_;
   bool valid_;
 };

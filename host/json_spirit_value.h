@@ -148,14 +148,22 @@ private:
       return *p;
     throw_type_error(want);
   }
-  [[noreturn]] void throw_type_error(Value_type want) const;
+  // Inline, like the accessors that call it: the module's copies of them
+  // must not need anything from the host's library.
+  [[noreturn]] void throw_type_error(Value_type want) const
+  {
+    throw Type_Error(std::string("JSON value is ") + kind_name(type()) + ", not " + kind_name(want));
+  }
+  static const char* kind_name(Value_type t)
+  {
+    static const char* const NAMES[] = {"object",  "array",   "string", "secure string",
+                                        "boolean", "integer", "real",   "null"};
+    return t >= obj_type && t <= null_type ? NAMES[t] : "unknown";
+  }
 
   // The alternatives stand in the order of Value_type, so index() is the type.
   std::variant<Object, Array, std::string, Secure_Str, bool, std::int64_t, double, Null> v_;
 };
-
-/// The name of a kind ("object", "string", ...), for messages.
-HOST_EXPORT const char* value_type_name(Value_type t);
 
 }  // namespace json_spirit
 

@@ -1,3 +1,5 @@
+// RFC 6901 JSON Pointers: parsing a path and resolving it in a document.
+// What `get` does with what it finds is devhost/core/json_pointer_get.cpp's.
 #include "host/json_spirit_utils.h"
 
 #include <cerrno>
@@ -104,20 +106,6 @@ const Value* JSON_Pointer::resolve(const Value& doc) const
     }
   }
   return v;
-}
-
-bool JSON_Pointer::get(const Value& doc, std::string& out) const
-{
-  const Value* v = resolve(doc);
-  if (v == nullptr)
-    return false;
-  if (v->type() == str_type)
-  {
-    out = v->get_str();
-    return true;
-  }
-  // A secure string is not handed out: its text would end up in a plain string.
-  return false;
 }
 
 }  // namespace json_spirit

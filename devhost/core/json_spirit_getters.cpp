@@ -6,38 +6,33 @@ namespace json_spirit
 {
 const Value Value::null;
 
+namespace
+{
+// The name of a kind, for messages.
 const char* value_type_name(Value_type t)
 {
   switch (t)
   {
-  case obj_type:
-    return "object";
-  case array_type:
-    return "array";
-  case str_type:
-    return "string";
-  case secure_str_type:
-    return "secure string";
-  case bool_type:
-    return "boolean";
-  case int_type:
-    return "integer";
-  case real_type:
-    return "real";
-  case null_type:
-    return "null";
+    case obj_type:
+      return "object";
+    case array_type:
+      return "array";
+    case str_type:
+      return "string";
+    case secure_str_type:
+      return "secure string";
+    case bool_type:
+      return "boolean";
+    case int_type:
+      return "integer";
+    case real_type:
+      return "real";
+    case null_type:
+      return "null";
   }
   return "unknown";
 }
 
-void Value::throw_type_error(Value_type want) const
-{
-  throw Type_Error(std::string("JSON value is ") + value_type_name(type()) + ", not " +
-                   value_type_name(want));
-}
-
-namespace
-{
 // The member under @a key, or null when the key is absent or holds null:
 // callers treat an explicit null like a missing key.
 const Value* find_member(const Object& obj, const std::string& key)
@@ -50,8 +45,7 @@ const Value* find_member(const Object& obj, const std::string& key)
 
 [[noreturn]] void throw_wrong_type(const std::string& key, const Value& v, const char* want)
 {
-  throw Type_Error("JSON member '" + key + "' is " + value_type_name(v.type()) + ", expected " +
-                   want);
+  throw Type_Error("JSON member '" + key + "' is " + value_type_name(v.type()) + ", expected " + want);
 }
 
 // Like find_member, but a missing or null member is an error.

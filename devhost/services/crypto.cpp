@@ -19,8 +19,8 @@
 
 namespace
 {
-// A result buffer that is wiped on every path that does not hand it over:
-// a failed decryption may have left partial plaintext in it.
+// A buffer that is wiped on every path that does not hand it over: a failed
+// decryption may have left partial plaintext in it.
 class Wiped_Buffer
 {
 public:
@@ -31,13 +31,21 @@ public:
       secure_memset(data_.get(), 0, capacity_);
   }
   unsigned char* get() { return data_.get(); }
-  std::size_t capacity() const { return capacity_; }
   std::unique_ptr<unsigned char[]> release() { return std::move(data_); }
 
 private:
   std::unique_ptr<unsigned char[]> data_;
   std::size_t capacity_;
 };
+
+// Every result these codecs hand out is its bytes and one NUL after them,
+// length + 1 bytes in all; the codecs' destructors wipe all of them before
+// the result part releases the buffer.
+void wipe_result(std::unique_ptr<unsigned char[]>& result, std::size_t length)
+{
+  if (result)
+    secure_memset(result.get(), 0, length + 1);
+}
 
 // ---------------------------------------------------------------- HMAC
 
@@ -250,21 +258,25 @@ HMAC_Generator::HMAC_Generator(const void* key, unsigned long key_length, const 
     secure_memset(mac, 0, sizeof mac);
     if (n < 0)
       return;
-    std::size_t capacity = text.capacity();
-    assign(text.release(), static_cast<std::size_t>(n), capacity);
+    // The Base64 text fills the buffer but for its NUL.
+    result_ = text.release();
+    length_ = static_cast<std::size_t>(n);
   }
   else
   {
     Wiped_Buffer raw(mac_length + 1);
     std::memcpy(raw.get(), mac, mac_length);
     secure_memset(mac, 0, sizeof mac);
-    std::size_t capacity = raw.capacity();
-    assign(raw.release(), mac_length, capacity);
+    result_ = raw.release();
+    length_ = mac_length;
   }
   errors.dismiss();
 }
 
-HMAC_Generator::~HMAC_Generator() {}
+HMAC_Generator::~HMAC_Generator()
+{
+  wipe_result(result_, length_);
+}
 
 RSA_Decoder::RSA_Decoder(const unsigned char* data, unsigned long data_length, const unsigned char* key,
                          unsigned long key_length, bool base64, int padding)
@@ -314,15 +326,20 @@ RSA_Decoder::RSA_Decoder(const unsigned char* data, unsigned long data_length, c
   std::size_t out_length = 0;
   if (EVP_PKEY_decrypt(ctx.get(), nullptr, &out_length, cipher, cipher_length) != 1)
     return;
-  // One byte more than the plaintext can need, so the result is also a
-  // NUL-terminated text.
-  Wiped_Buffer plain(out_length + 1);
+  // The first call gives the most the plaintext can need; the result is cut
+  // to the actual length (plus a NUL, so that it is also a text), and the
+  // larger buffer is wiped on the way out.
+  Wiped_Buffer plain(out_length);
   if (EVP_PKEY_decrypt(ctx.get(), plain.get(), &out_length, cipher, cipher_length) != 1)
     return;
-  plain.get()[out_length] = 0;
-  std::size_t capacity = plain.capacity();
-  assign(plain.release(), out_length, capacity);
+  Wiped_Buffer result(out_length + 1);
+  std::memcpy(result.get(), plain.get(), out_length);
+  result_ = result.release();
+  length_ = out_length;
   errors.dismiss();
 }
 
-RSA_Decoder::~RSA_Decoder() {}
+RSA_Decoder::~RSA_Decoder()
+{
+  wipe_result(result_, length_);
+}

@@ -7,9 +7,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
 #include <new>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -134,7 +139,8 @@ TEST_F(Module, AllocationFailureSetsEnomemAfterWritingTheDisposer)
 
 TEST_F(Module, LoginFactoryFollowsTheSameContract)
 {
-  Login_Factory make = reinterpret_cast<Login_Factory>(dlsym(handle_, "_make_JSON_RPC_Quorvane_Login_Handler"));
+  Login_Factory make =
+      reinterpret_cast<Login_Factory>(dlsym(handle_, "_make_JSON_RPC_Quorvane_Login_Handler"));
   if (make == nullptr)
     GTEST_SKIP() << "module has no login handler";
   JSON_RPC_Handler_Exterminator dispose = nullptr;
@@ -176,10 +182,125 @@ TEST(ModuleExports, OnlyTheFactoriesAreExported)
       functions.insert(name);
   }
   ASSERT_EQ(0, pclose(nm));
-  std::set<std::string> allowed = {"_make_Quorvane_Instance_Handler", "_make_JSON_RPC_Quorvane_Login_Handler"};
+  std::set<std::string> allowed = {"_make_Quorvane_Instance_Handler",
+                                   "_make_JSON_RPC_Quorvane_Login_Handler"};
   for (const std::string& f : functions)
     EXPECT_TRUE(allowed.count(f) != 0) << "exported: " << f;
   EXPECT_TRUE(functions.count("_make_Quorvane_Instance_Handler") != 0);
+}
+
+// The module's undefined dynamic symbols as `nm -D --undefined-only -C`
+// lists them: kind ('U' or 'w') and demangled name, version tag included.
+std::vector<std::pair<char, std::string>> imports()
+{
+  std::vector<std::pair<char, std::string>> out;
+  std::string cmd = std::string(QUORVANE_NM " -D --undefined-only -C ") + QUORVANE_MODULE_PATH;
+  FILE* nm = popen(cmd.c_str(), "r");
+  EXPECT_NE(nullptr, nm);
+  if (nm == nullptr)
+    return out;
+  char line[8192];
+  while (std::fgets(line, sizeof line, nm) != nullptr)
+  {
+    std::string text(line);
+    std::string::size_type kind = text.find_first_not_of(' ');
+    if (kind == std::string::npos || kind + 2 >= text.size())
+      continue;
+    std::string name = text.substr(kind + 2);
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+      name.pop_back();
+    out.emplace_back(text[kind], name);
+  }
+  EXPECT_EQ(0, pclose(nm));
+  return out;
+}
+
+// Spells the standard and host types in a demangled name the way the host
+// declarations do, so that allow-list entries read like the declarations.
+std::string normalise(std::string name)
+{
+  static const std::pair<const char*, const char*> SPELLINGS[] = {
+      {"[abi:cxx11]", ""},
+      {"std::__cxx11::basic_string<char, std::char_traits<char>, secure_allocator<char> >", "secure_string"},
+      {"std::__cxx11::basic_string<char, std::char_traits<char>, std::allocator<char> >", "std::string"},
+      {"std::map<std::string, json_spirit::Value, std::less<std::string >, "
+       "std::allocator<std::pair<std::string "
+       "const, json_spirit::Value> > >",
+       "json_spirit::Object"},
+      {"std::map<std::string, std::string, std::less<std::string >, std::allocator<std::pair<std::string "
+       "const, "
+       "std::string > > >",
+       "std::map<std::string, std::string>"},
+      {"ACE_Weak_Bound_Ptr<JSON_RPC_Channel, ACE_Thread_Mutex>", "JSON_RPC_Channel_wvar"},
+      {"ACE_Strong_Bound_Ptr<JSON_RPC_Channel, ACE_Thread_Mutex>", "JSON_RPC_Channel_var"},
+      {"ACE_Refcounted_Auto_Ptr<JSON_RPC_Object, ACE_Recursive_Thread_Mutex>", "JSON_RPC_Object_var"},
+  };
+  for (const auto& s : SPELLINGS)
+    for (std::string::size_type at; (at = name.find(s.first)) != std::string::npos;)
+      name.replace(at, std::strlen(s.first), s.second);
+  return name;
+}
+
+// The C library, the C++ runtime and libgcc version their symbols; ACE's
+// names carry its prefix; the three weak names are the toolchain's start
+// files'.  Anything else the module imports must be a host operation.
+bool from_system_or_ace(char kind, const std::string& name)
+{
+  static const char* const VERSIONS[] = {"@GLIBC_", "@GLIBCXX_", "@CXXABI_", "@GCC_"};
+  for (const char* v : VERSIONS)
+    if (name.find(v) != std::string::npos)
+      return true;
+  if (name.find('@') != std::string::npos)
+    return false;  // another versioned library (OpenSSL, libcurl, ...)
+  if (kind == 'w' && (name == "__gmon_start__" || name == "_ITM_deregisterTMCloneTable" ||
+                      name == "_ITM_registerTMCloneTable"))
+    return true;
+  std::string bare = name;
+  for (const char* prefix : {"typeinfo for ", "vtable for "})
+    if (bare.compare(0, std::strlen(prefix), prefix) == 0)
+      bare.erase(0, std::strlen(prefix));
+  return bare.compare(0, 4, "ACE_") == 0;
+}
+
+// What the module may import from the host: tests/host/host_imports.txt,
+// one "symbol | host operation" per line.
+std::map<std::string, std::string> allowed_host_imports()
+{
+  std::map<std::string, std::string> allowed;
+  std::ifstream in(QUORVANE_SOURCE_DIR "/tests/host/host_imports.txt");
+  EXPECT_TRUE(in.good()) << "cannot read the allow-list";
+  for (std::string line; std::getline(in, line);)
+  {
+    std::string::size_type bar = line.find(" | ");
+    if (line.empty() || line[0] == '#')
+      continue;
+    EXPECT_NE(std::string::npos, bar) << "an entry without its host operation: " << line;
+    if (bar != std::string::npos)
+      allowed[line.substr(0, bar)] = line.substr(bar + 3);
+  }
+  return allowed;
+}
+
+// On the appliance only the host's declared operations exist: an import of
+// a development-host extra (or of a library the host does not load) makes
+// the module fail to load there, whatever our tests say.
+TEST(ModuleImports, OnlyTheHostContractIsImported)
+{
+#ifdef QUORVANE_SANITIZED
+  GTEST_SKIP()
+      << "a sanitizer's runtime and checks add imports of their own; the plain builds check the module "
+         "as it ships";
+#endif
+  std::map<std::string, std::string> allowed = allowed_host_imports();
+  std::vector<std::pair<char, std::string>> symbols = imports();
+  ASSERT_FALSE(symbols.empty());
+  for (const auto& sym : symbols)
+  {
+    if (from_system_or_ace(sym.first, sym.second))
+      continue;
+    std::string name = normalise(sym.second);
+    EXPECT_TRUE(allowed.count(name) != 0) << "imported, not a host operation of the allow-list: " << name;
+  }
 }
 
 class Instances : public Module

@@ -50,7 +50,8 @@ HMAC_Generator::HMAC_Generator(const void*, unsigned long, const void*, unsigned
   static const char SIG[] = "c2lnbmF0dXJl/+=";
   std::unique_ptr<unsigned char[]> result(new unsigned char[sizeof SIG]);
   std::memcpy(result.get(), SIG, sizeof SIG);
-  assign(std::move(result), sizeof SIG - 1, sizeof SIG);
+  result_ = std::move(result);
+  length_ = sizeof SIG - 1;
 }
 
 HMAC_Generator::~HMAC_Generator() {}

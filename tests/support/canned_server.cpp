@@ -7,7 +7,7 @@
 
 namespace test_support
 {
-Canned_Server::Canned_Server(int status, const std::string& body)
+Canned_Server::Canned_Server(int status, const std::string& body, const std::string& address)
     : server_(new httplib::Server), port_(0), status_(status), body_(body), requests_(0), holding_(false)
 {
   server_->Get(".*",
@@ -30,7 +30,7 @@ Canned_Server::Canned_Server(int status, const std::string& body)
   // One request per connection: a kept-alive connection would hold the
   // server's stop for its whole idle timeout.
   server_->set_keep_alive_max_count(1);
-  port_ = server_->bind_to_any_port("127.0.0.1");
+  port_ = server_->bind_to_any_port(address);
   if (port_ <= 0)
     throw std::runtime_error("cannot bind a loopback port");
   thread_ = std::thread([this]() { server_->listen_after_bind(); });

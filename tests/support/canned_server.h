@@ -26,8 +26,9 @@ struct Received_Request
 };
 
 /**
- * An HTTP server on 127.0.0.1 and an ephemeral port, in this process, that
- * answers every request with the status and body it is given.  Started by
+ * An HTTP server on 127.0.0.1 (or the loopback @a address, e.g. "::1") and
+ * an ephemeral port, in this process, that answers every request with the
+ * status and body it is given.  Started by
  * the constructor, which returns once it accepts connections (or throws
  * when it does not within 10 s); stopped by the destructor, which first
  * lets every held request go.
@@ -35,7 +36,7 @@ struct Received_Request
 class Canned_Server
 {
 public:
-  Canned_Server(int status, const std::string& body);
+  Canned_Server(int status, const std::string& body, const std::string& address = "127.0.0.1");
   ~Canned_Server();
   Canned_Server(const Canned_Server&) = delete;
   Canned_Server& operator=(const Canned_Server&) = delete;

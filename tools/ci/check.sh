@@ -9,7 +9,9 @@
 #      hardening-check, and run from a temporary root (tools/ci/package.sh);
 #   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
 #   6. the module's line coverage by the suite (tools/ci/coverage.sh): every
-#      line of quorvane/, scrt/ and json_spirit/ must run.
+#      line of quorvane/, scrt/ and json_spirit/ must run;
+#   7. the module's interface with the host against the ABI baseline in abi/
+#      (tools/ci/abi.sh).
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -61,6 +63,7 @@ step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian packages: reproducible, lintian, hardening, probe and login" "$here/tools/ci/package.sh"
 step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
 step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
+step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
 
 say "./dev check passed; step times:"
 step_times

@@ -1,0 +1,21 @@
+// The development host's JSON_Pointer::get: a path that resolves to anything
+// but a plain string gives false, the target untouched.
+#include "host/json_spirit_utils.h"
+
+namespace json_spirit
+{
+bool JSON_Pointer::get(const Value& doc, std::string& out) const
+{
+  const Value* v = resolve(doc);
+  if (v == nullptr)
+    return false;
+  if (v->type() == str_type)
+  {
+    out = v->get_str();
+    return true;
+  }
+  // A secure string is not handed out: its text would end up in a plain string.
+  return false;
+}
+
+}  // namespace json_spirit

@@ -1,0 +1,263 @@
+// The contract-minimal host's HTTP messages and helpers.  Where the host
+// declarations leave a choice it takes another one than the development
+// host: header names compare byte for byte, list items in
+// http_header_value_match too, unknown statuses read "Unknown", and a
+// message describes no iovecs (nothing in the module writes one).
+#include "host/http.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <string>
+
+#include "scrt/http_helpers.h"
+#include "scrt/http_response.h"
+
+namespace
+{
+// Indexed by the HTTP_HEAD_ identifiers (the standard field names).
+const char* const HEADER_NAMES[] = {
+    "Accept",
+    "Accept-Charset",
+    "Accept-Encoding",
+    "Accept-Language",
+    "Accept-Ranges",
+    "Age",
+    "Allow",
+    "Cache-Control",
+    "Connection",
+    "Content-Disposition",
+    "Content-Encoding",
+    "Content-Language",
+    "Content-Length",
+    "Content-Location",
+    "Content-MD5",
+    "Content-Range",
+    "Content-Type",
+    "Cookie",
+    "Date",
+    "ETag",
+    "Expect",
+    "Expires",
+    "From",
+    "Host",
+    "If-Match",
+    "If-Modified-Since",
+    "If-None-Match",
+    "If-Range",
+    "If-Unmodified-Since",
+    "Last-Modified",
+    "Location",
+    "Max-Forwards",
+    "Pragma",
+    "Proxy-Authenticate",
+    "Proxy-Authorization",
+    "Range",
+    "Referer",
+    "Retry-After",
+    "Server",
+    "Set-Cookie",
+    "TE",
+    "Transfer-Encoding",
+    "Upgrade",
+    "User-Agent",
+    "Vary",
+    "Via",
+    "Warning",
+    "WWW-Authenticate",
+    "Authorization",
+};
+static_assert(sizeof HEADER_NAMES / sizeof HEADER_NAMES[0] == HTTP_HEAD_COUNT, "one name per header id");
+
+const char* header_name(int id)
+{
+  return id >= 0 && id < HTTP_HEAD_COUNT ? HEADER_NAMES[id] : nullptr;
+}
+
+// The reason phrases of RFC 9110 section 15 the services of this module use.
+struct Status_Phrase
+{
+  int status;
+  const char* phrase;
+};
+const Status_Phrase STATUS_PHRASES[] = {
+    {200, "OK"},
+    {201, "Created"},
+    {204, "No Content"},
+    {301, "Moved Permanently"},
+    {302, "Found"},
+    {304, "Not Modified"},
+    {400, "Bad Request"},
+    {401, "Unauthorized"},
+    {403, "Forbidden"},
+    {404, "Not Found"},
+    {405, "Method Not Allowed"},
+    {408, "Request Timeout"},
+    {429, "Too Many Requests"},
+    {500, "Internal Server Error"},
+    {502, "Bad Gateway"},
+    {503, "Service Unavailable"},
+    {504, "Gateway Timeout"},
+};
+
+std::string trimmed(const char* begin, const char* end)
+{
+  while (begin < end && (*begin == ' ' || *begin == '\t'))
+    ++begin;
+  while (end > begin && (end[-1] == ' ' || end[-1] == '\t'))
+    --end;
+  return std::string(begin, end);
+}
+}  // namespace
+
+const char* http_method_string(int method)
+{
+  static const char* const NAMES[] = {"-",   "OPTIONS", "HEAD",  "GET",     "POST",
+                                      "PUT", "DELETE",  "TRACE", "CONNECT", "PATCH"};
+  return method > HTTP_METHOD_NONE && method <= HTTP_METHOD_PATCH ? NAMES[method] : "-";
+}
+
+const char* http_status_string(int status)
+{
+  for (const Status_Phrase& entry : STATUS_PHRASES)
+    if (entry.status == status)
+      return entry.phrase;
+  return "Unknown";
+}
+
+bool http_header_value_match(const char* value, const char* token, char sep)
+{
+  if (value == nullptr || token == nullptr)
+    return false;
+  for (const char* item = value;;)
+  {
+    const char* end = std::strchr(item, sep);
+    if (trimmed(item, end != nullptr ? end : item + std::strlen(item)) == token)
+      return true;
+    if (end == nullptr)
+      return false;
+    item = end + 1;
+  }
+}
+
+bool http_encode_string(const char* text, unsigned long flags, std::string& out)
+{
+  return http_encode_string_i(text, flags, std::back_inserter(out));
+}
+
+HTTP_Headers::HTTP_Headers() {}
+
+HTTP_Headers::~HTTP_Headers() {}
+
+const char* HTTP_Headers::get(const char* name, bool) const
+{
+  for (const auto& header : list_)
+    if (name != nullptr && header.first == name)
+      return header.second.c_str();
+  return nullptr;
+}
+
+const char* HTTP_Headers::get(int id, bool ignore_case) const
+{
+  return get(header_name(id), ignore_case);
+}
+
+void HTTP_Headers::put(const char* name, const char* value, bool)
+{
+  if (name == nullptr)
+    return;
+  for (auto it = list_.begin(); it != list_.end(); ++it)
+    if (it->first == name)
+    {
+      if (value == nullptr)
+        list_.erase(it);
+      else
+        it->second = value;
+      return;
+    }
+  if (value != nullptr)
+    list_.emplace_back(name, value);
+}
+
+void HTTP_Headers::put(int id, const char* value, bool ignore_case)
+{
+  put(header_name(id), value, ignore_case);
+}
+
+void HTTP_Headers::clear()
+{
+  list_.clear();
+}
+
+CGI_Base::CGI_Base() {}
+
+CGI_Base::~CGI_Base() {}
+
+ACE_UINT64 CGI_Base::content_length() const
+{
+  const char* val = headers_.get(HTTP_HEAD_CONTENT_LENGTH, true);
+  return val == nullptr ? 0 : std::strtoull(val, nullptr, 10);
+}
+
+void CGI_Base::content_length(ACE_UINT64 val)
+{
+  headers_.put(HTTP_HEAD_CONTENT_LENGTH, std::to_string(val).c_str(), true);
+}
+
+const char* CGI_Base::content_type() const
+{
+  return headers_.get(HTTP_HEAD_CONTENT_TYPE, true);
+}
+
+void CGI_Base::content_type(const char* val)
+{
+  headers_.put(HTTP_HEAD_CONTENT_TYPE, val, true);
+}
+
+int CGI_Base::iovec_count() const
+{
+  return 0;
+}
+
+int CGI_Base::to_iovec(iovec*, int) const
+{
+  return 0;
+}
+
+CGI_Response::CGI_Response(unsigned status_class) : status_class_(status_class), status_(0) {}
+
+CGI_Response::~CGI_Response() {}
+
+HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
+    : method_(method), path_(path != nullptr ? path : ""), encode_path_(encode_path)
+{
+}
+
+HTTP_Request::~HTTP_Request() {}
+
+int HTTP_Request::method() const
+{
+  return method_;
+}
+
+const char* HTTP_Request::path() const
+{
+  return path_.c_str();
+}
+
+const char* HTTP_Request::query_string() const
+{
+  return query_.c_str();
+}
+
+bool HTTP_Response::parse_status_line(const char* line)
+{
+  int minor = 0;
+  int code = 0;
+  if (line == nullptr || std::sscanf(line, "HTTP/1.%1d %3d", &minor, &code) != 2 || code < 100 || code > 999)
+    return false;
+  status(code);
+  minor_version(minor);
+  return true;
+}

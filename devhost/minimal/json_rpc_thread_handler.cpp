@@ -1,0 +1,118 @@
+// The contract-minimal host's threaded handler base: every message on a
+// fresh thread (the development host's uses a pool, or the caller's thread
+// before init), and no reply when the handler lets an exception escape.
+#include "host/json_rpc.h"
+
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <ace/Log_Msg.h>
+
+/// The threads a handler has started and how many still run.
+class JSON_RPC_Thread_Handler::Threads
+{
+public:
+  std::mutex lock;
+  std::condition_variable idle;
+  std::vector<std::thread> started;
+  std::size_t running = 0;
+};
+
+namespace
+{
+struct Job
+{
+  JSON_RPC_Channel_wvar channel;
+  JSON_RPC_Object_var obj;
+};
+
+void run(JSON_RPC_Thread_Handler* handler, JSON_RPC_Thread_Handler::Threads* threads, Job* raw)
+{
+  std::unique_ptr<Job> job(raw);
+  {
+    JSON_RPC_Channel_var strong = job->channel.strong();
+    int result = -1;
+    try
+    {
+      result = handler->handle_object_i(strong, job->obj);
+    }
+    catch (const std::exception& e)
+    {
+      ACE_ERROR((LM_ERROR, ACE_TEXT("JSON-RPC handler failed with an exception: %C\n"), e.what()));
+    }
+    JSON_RPC_Handler::Context ctx{result};
+    handler->handle_object_post(ctx, strong, job->obj);
+  }
+  // The message's references go before the message counts as handled.
+  job.reset();
+  std::lock_guard<std::mutex> guard(threads->lock);
+  if (--threads->running == 0)
+    threads->idle.notify_all();
+}
+}  // namespace
+
+JSON_RPC_Thread_Handler::JSON_RPC_Thread_Handler() : threads_(new Threads) {}
+
+JSON_RPC_Thread_Handler::~JSON_RPC_Thread_Handler()
+{
+  fini();
+  delete threads_;
+}
+
+int JSON_RPC_Thread_Handler::init(int, char**)
+{
+  return 0;
+}
+
+int JSON_RPC_Thread_Handler::fini()
+{
+  std::vector<std::thread> started;
+  {
+    std::lock_guard<std::mutex> guard(threads_->lock);
+    started.swap(threads_->started);
+  }
+  for (std::thread& t : started)
+    t.join();
+  return 0;
+}
+
+int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
+{
+  return handle_object(channel, obj);
+}
+
+int JSON_RPC_Thread_Handler::handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
+{
+  std::unique_ptr<Job> job(new Job{channel, obj});
+  std::lock_guard<std::mutex> guard(threads_->lock);
+  try
+  {
+    threads_->started.emplace_back(run, this, threads_, job.get());
+  }
+  catch (const std::system_error& e)
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON-RPC handler: cannot start a thread: %C\n"), e.what()));
+    return -1;
+  }
+  job.release();
+  ++threads_->running;
+  return 0;
+}
+
+void JSON_RPC_Thread_Handler::handle_object_post(const Context&, JSON_RPC_Channel_var, JSON_RPC_Object_var) {}
+
+void* JSON_RPC_Thread_Handler::create_params_handler()
+{
+  return nullptr;
+}
+
+void JSON_RPC_Thread_Handler::wait_idle()
+{
+  std::unique_lock<std::mutex> guard(threads_->lock);
+  threads_->idle.wait(guard, [this]() { return threads_->running == 0; });
+}
