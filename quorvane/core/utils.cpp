@@ -20,7 +20,14 @@ const int RSA_PADDING_PKCS1 = 1;
 
 bool check_host_info(json_spirit::Object& host_info)
 {
-  const std::string* sk = json_spirit::object_get_str(host_info, "secret_key");
+  // Only a plain string member is handed to the host's getter: what it
+  // makes of a member of another kind is the host's own choice (null, or an
+  // exception that would leave the request unanswered).  Any other kind is
+  // answered like a missing key, on any host.
+  json_spirit::Object::const_iterator member = host_info.find("secret_key");
+  const std::string* sk = member != host_info.end() && member->second.type() == json_spirit::str_type
+                              ? json_spirit::object_get_str(host_info, "secret_key")
+                              : nullptr;
   if (sk == nullptr)
   {
     ACE_DEBUG((LM_ERROR, ACE_TEXT("Failed to check Quorvane host secret_key, the attribute 'secret_key' does "

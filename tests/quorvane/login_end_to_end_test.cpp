@@ -107,7 +107,9 @@ TEST_F(End_To_End, AWrongSecretOrAccessKeyIsRefusedByTheService)
   p.replace(p.find(AK), sizeof AK - 1, "AK-someone-else");
   Log_Capture log;
   EXPECT_EQ(failure(1), login(p));
-  EXPECT_NE(std::string::npos, log.text().find("response body:\n{")) << log.text();
+  // What a failed GET leaves in the body is the host's choice: the line is
+  // there, whatever follows it.
+  EXPECT_NE(std::string::npos, log.text().find("response body:\n")) << log.text();
 }
 
 TEST_F(End_To_End, HttpsWithTheServicesCertificate)

@@ -171,14 +171,24 @@ TEST_F(Login, ParamsThatAreNotAnObject)
 
 TEST_F(Login, AMissingSecretKey)
 {
-  Log_Capture log;
-  EXPECT_EQ(error(1, -32602, "Invalid params"), reply_to("{}"));
-  EXPECT_EQ(
-      (Records{Log_Record{
-          LM_ERROR,
-          "Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n",
-          0}}),
-      log.records());
+  // A "secret_key" that is not a string is answered like a missing one on
+  // any host, whatever the host's getter would make of it.
+  int id = 1;
+  for (const char* p : {"{}", R"({"secret_key": null})", R"({"secret_key": 5})", R"({"secret_key": ["x"]})",
+                        R"({"secret_key": {"a": "b"}})", R"({"secret_key": true})"})
+  {
+    SetUp();
+    Log_Capture log;
+    EXPECT_EQ(error(id, -32602, "Invalid params"), reply_to(p, id)) << p;
+    EXPECT_EQ(
+        (Records{Log_Record{
+            LM_ERROR,
+            "Failed to check Quorvane host secret_key, the attribute 'secret_key' does not exist in json.\n",
+            0}}),
+        log.records())
+        << p;
+    ++id;
+  }
 }
 
 TEST_F(Login, ASecretKeyThatDoesNotDecryptStaysAsItWas)
