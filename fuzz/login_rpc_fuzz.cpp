@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "devhost/json_reader.h"
+#include "devhost/json_rpc_messages.h"
 #include "fuzz/appliance_key.h"
 #include "fuzz/fake_restful_client.h"
 #include "fuzz/fuzz_support.h"
@@ -237,7 +238,7 @@ void check_reply(const Expectation& e, const JSON_RPC_Request_Base& msg, const J
   }
   FUZZ_CHECK(reply.type() == JSON_RPC_Object::TYPE_RESPONSE_ERROR,
              "an error reply, expected " + std::to_string(e.code) + "; " + context);
-  const JSON_RPC_Error_Response& err = static_cast<const JSON_RPC_Error_Response&>(reply);
+  const devhost::JSON_RPC_Error_Response& err = static_cast<const devhost::JSON_RPC_Error_Response&>(reply);
   FUZZ_CHECK(err.id == msg.id, "the reply carries the request's id; " + context);
   FUZZ_CHECK(err.code == e.code && err.message == e.message && err.data.is_null(),
              "reply " + std::to_string(err.code) + " '" + err.message + "', expected " +
@@ -255,8 +256,9 @@ void handle(Run& run, JSON_RPC_Channel_var channel, Recording_Channel& recorder,
                                            run.in->status, run.in->body);
   const json_spirit::Value params_before = msg.params;
   const std::size_t sent_before = recorder.sent.size();
-  const std::string context = "message " + json_spirit::JSON_Dump(msg.to_json(), false) + ", status " +
-                              std::to_string(run.in->status) + ", body '" + printable(run.in->body) + "'";
+  const std::string context = "message " + json_spirit::JSON_Dump(devhost::to_json(msg), false) +
+                              ", status " + std::to_string(run.in->status) + ", body '" +
+                              printable(run.in->body) + "'";
   fuzz_support::set_canned_reply(run.in->status, run.in->body);
   fuzz_support::take_logs();
 
@@ -281,7 +283,7 @@ void handle(Run& run, JSON_RPC_Channel_var channel, Recording_Channel& recorder,
   FUZZ_CHECK(result == SEND_RESULT_BASE + static_cast<int>(recorder.sent.size()),
              "the handler returns the send's result, got " + std::to_string(result) + "; " + with_logs);
   const JSON_RPC_Object& reply = *recorder.sent.back();
-  run.outputs.push_back(json_spirit::JSON_Dump(reply.to_json(), false));
+  run.outputs.push_back(json_spirit::JSON_Dump(devhost::to_json(reply), false));
   check_reply(e, msg, reply, with_logs);
 
   if (e.exchange)
@@ -379,7 +381,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (obj.count("id") != 0)
       req = new JSON_RPC_Request;
     else
-      req = new JSON_RPC_Notification;
+      req = new devhost::JSON_RPC_Notification;
     req->method = *method;
     req->id = usable_id(obj);
     json_spirit::Object::iterator params = obj.find("params");

@@ -25,13 +25,12 @@ public:
     TYPE_RESPONSE_ERROR = 4
   };
 
-  explicit JSON_RPC_Object(Type type) : type_(type) {}
   virtual ~JSON_RPC_Object();
 
   Type type() const { return type_; }
 
-  /// The message as a JSON-RPC 2.0 object ("jsonrpc": "2.0" included).
-  virtual json_spirit::Value to_json() const = 0;
+protected:
+  explicit JSON_RPC_Object(Type type) : type_(type) {}
 
 private:
   Type type_;
@@ -42,8 +41,6 @@ class HOST_EXPORT JSON_RPC_Request_Base : public JSON_RPC_Object
 {
 public:
   ~JSON_RPC_Request_Base() override;
-
-  json_spirit::Value to_json() const override;
 
   std::string method;
   /// The request's id; null for a notification.
@@ -63,14 +60,6 @@ public:
   ~JSON_RPC_Request() override;
 };
 
-/// A notification (`TYPE_NOTIFY`): no reply is sent.
-class HOST_EXPORT JSON_RPC_Notification : public JSON_RPC_Request_Base
-{
-public:
-  JSON_RPC_Notification() : JSON_RPC_Request_Base(TYPE_NOTIFY) {}
-  ~JSON_RPC_Notification() override;
-};
-
 /// A success reply (`TYPE_RESPONSE`); the handler fills `result`.
 class HOST_EXPORT JSON_RPC_Response : public JSON_RPC_Object
 {
@@ -79,27 +68,8 @@ public:
   explicit JSON_RPC_Response(const JSON_RPC_Request_Base* req);
   ~JSON_RPC_Response() override;
 
-  json_spirit::Value to_json() const override;
-
   json_spirit::Value id;
   json_spirit::Value result;
-};
-
-/// An error reply (`TYPE_RESPONSE_ERROR`).
-class HOST_EXPORT JSON_RPC_Error_Response : public JSON_RPC_Object
-{
-public:
-  JSON_RPC_Error_Response(int code, const json_spirit::Value& id, const char* message,
-                          const json_spirit::Value& data);
-  ~JSON_RPC_Error_Response() override;
-
-  json_spirit::Value to_json() const override;
-
-  json_spirit::Value id;
-  int code;
-  std::string message;
-  /// Left out of the reply when null.
-  json_spirit::Value data;
 };
 
 class JSON_RPC_Channel;
@@ -124,8 +94,7 @@ public:
    * Builds an error reply and sends it through `send`.  Returns `send`'s
    * result, or -1 (errno ENOMEM) when the reply could not be allocated.
    */
-  int send_error(int code, const json_spirit::Value& id, const char* message,
-                 const json_spirit::Value& data);
+  int send_error(int code, const json_spirit::Value& id, const char* message, const json_spirit::Value& data);
 };
 
 /**
@@ -154,8 +123,7 @@ public:
   /// Handles one message; the default does nothing and returns -1.
   virtual int handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj);
   /// Called after a message was handled; the default does nothing.
-  virtual void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel,
-                                  JSON_RPC_Object_var obj);
+  virtual void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel, JSON_RPC_Object_var obj);
   /// The params checker of the handler; null (none) by default.
   virtual void* create_params_handler();
 };
@@ -184,25 +152,15 @@ public:
   int fini() override;
   int handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj) override;
   int handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj) override;
-  void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel,
-                          JSON_RPC_Object_var obj) override;
+  void handle_object_post(const Context& ctx, JSON_RPC_Channel_var channel, JSON_RPC_Object_var obj) override;
   void* create_params_handler() override;
 
   /// Handles one message on the calling thread; @a channel is null when the
   /// requester has gone.  The result is the reply call's, or -1 for no reply.
   virtual int handle_object_i(JSON_RPC_Channel_var channel, JSON_RPC_Object_var obj) = 0;
 
-  /// Blocks until every queued message has been handled.
-  void wait_idle();
-
-  class Pool;
-
 private:
-  /// Runs one message on the calling thread: handle_object_i, then
-  /// handle_object_post.  Returns handle_object_i's result.
-  int dispatch(const JSON_RPC_Channel_wvar& channel, const JSON_RPC_Object_var& obj);
-  void worker();
-
+  class Pool;
   Pool* pool_;
 };
 
@@ -214,6 +172,7 @@ typedef void (*JSON_RPC_Handler_Exterminator)(void*);
  * `_make_CLS` (exported) and `_gobble_CLS` (module-local), with the contract
  * of `INSTANCE_HANDLER_FACTORY_DEFINE`.
  */
-#define JSON_RPC_HANDLER_FACTORY_DEFINE(CLS) HOST_HANDLER_FACTORY_DEFINE(JSON_RPC_Handler, JSON_RPC_Handler_Exterminator, CLS)
+#define JSON_RPC_HANDLER_FACTORY_DEFINE(CLS) \
+  HOST_HANDLER_FACTORY_DEFINE(JSON_RPC_Handler, JSON_RPC_Handler_Exterminator, CLS)
 
 #endif /* HOST_JSON_RPC_H */

@@ -29,12 +29,18 @@ public:
     JSON_RPC_Object_var obj;
   };
 
+  /// A worker's loop: handles queued messages until the pool stops and the
+  /// queue is empty.
+  static void worker(JSON_RPC_Thread_Handler* handler);
+  /// Runs one message on the calling thread: handle_object_i, then
+  /// handle_object_post.  Returns handle_object_i's result.
+  static int dispatch(JSON_RPC_Thread_Handler& handler, const JSON_RPC_Channel_wvar& channel,
+                      const JSON_RPC_Object_var& obj);
+
   std::mutex lock;
   std::condition_variable work_ready;
-  std::condition_variable idle;
   std::deque<Job> queue;
   std::vector<std::thread> workers;
-  std::size_t busy = 0;
   bool stopping = false;
 };
 
@@ -69,7 +75,7 @@ int JSON_RPC_Thread_Handler::init(int argc, char** argv)
   try
   {
     for (int i = 0; i < threads; ++i)
-      pool_->workers.emplace_back(&JSON_RPC_Thread_Handler::worker, this);
+      pool_->workers.emplace_back(&Pool::worker, this);
   }
   catch (const std::system_error& e)
   {
@@ -104,7 +110,7 @@ int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Obje
 int JSON_RPC_Thread_Handler::handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
 {
   if (pool_ == nullptr)
-    return dispatch(channel, obj);
+    return Pool::dispatch(*this, channel, obj);
   {
     std::lock_guard<std::mutex> guard(pool_->lock);
     if (pool_->stopping)
@@ -122,45 +128,36 @@ void* JSON_RPC_Thread_Handler::create_params_handler()
   return nullptr;
 }
 
-void JSON_RPC_Thread_Handler::wait_idle()
+void JSON_RPC_Thread_Handler::Pool::worker(JSON_RPC_Thread_Handler* handler)
 {
-  if (pool_ == nullptr)
-    return;
-  std::unique_lock<std::mutex> guard(pool_->lock);
-  pool_->idle.wait(guard, [this]() { return pool_->busy == 0 && pool_->queue.empty(); });
-}
-
-void JSON_RPC_Thread_Handler::worker()
-{
-  std::unique_lock<std::mutex> guard(pool_->lock);
+  Pool* pool = handler->pool_;
+  std::unique_lock<std::mutex> guard(pool->lock);
   for (;;)
   {
-    pool_->work_ready.wait(guard, [this]() { return pool_->stopping || !pool_->queue.empty(); });
-    if (pool_->queue.empty())
+    pool->work_ready.wait(guard, [pool]() { return pool->stopping || !pool->queue.empty(); });
+    if (pool->queue.empty())
       return;  // stopping, with the queue drained
-    Pool::Job job = std::move(pool_->queue.front());
-    pool_->queue.pop_front();
-    ++pool_->busy;
+    Job job = std::move(pool->queue.front());
+    pool->queue.pop_front();
     guard.unlock();
-    dispatch(job.channel, job.obj);
-    // Drop the job's references before it counts as done, so that a caller
-    // of wait_idle() finds every object of finished work released.
-    job = Pool::Job();
+    dispatch(*handler, job.channel, job.obj);
+    // The job's references go before the next wait, so that a finished
+    // message is released as soon as it has been handled.
+    job = Job();
     guard.lock();
-    --pool_->busy;
-    if (pool_->busy == 0 && pool_->queue.empty())
-      pool_->idle.notify_all();
   }
 }
 
-int JSON_RPC_Thread_Handler::dispatch(const JSON_RPC_Channel_wvar& channel, const JSON_RPC_Object_var& obj)
+int JSON_RPC_Thread_Handler::Pool::dispatch(JSON_RPC_Thread_Handler& handler,
+                                            const JSON_RPC_Channel_wvar& channel,
+                                            const JSON_RPC_Object_var& obj)
 {
   // Null when the requester has gone; the handler decides what that means.
   JSON_RPC_Channel_var strong = channel.strong();
   int result = -1;
   try
   {
-    result = handle_object_i(strong, obj);
+    result = handler.handle_object_i(strong, obj);
   }
   catch (const std::exception& e)
   {
@@ -181,6 +178,6 @@ int JSON_RPC_Thread_Handler::dispatch(const JSON_RPC_Channel_wvar& channel, cons
     }
   }
   Context ctx{result};
-  handle_object_post(ctx, strong, obj);
+  handler.handle_object_post(ctx, strong, obj);
   return result;
 }

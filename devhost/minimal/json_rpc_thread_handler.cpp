@@ -3,7 +3,6 @@
 // before init), and no reply when the handler lets an exception escape.
 #include "host/json_rpc.h"
 
-#include <condition_variable>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -13,48 +12,39 @@
 
 #include <ace/Log_Msg.h>
 
-/// The threads a handler has started and how many still run.
+/// The threads a handler has started.
 class JSON_RPC_Thread_Handler::Threads
 {
 public:
+  struct Job
+  {
+    JSON_RPC_Channel_wvar channel;
+    JSON_RPC_Object_var obj;
+  };
+
+  /// One message's thread: handles it, then lets it go.
+  static void run(JSON_RPC_Thread_Handler* handler, Job* raw);
+
   std::mutex lock;
-  std::condition_variable idle;
   std::vector<std::thread> started;
-  std::size_t running = 0;
 };
 
-namespace
-{
-struct Job
-{
-  JSON_RPC_Channel_wvar channel;
-  JSON_RPC_Object_var obj;
-};
-
-void run(JSON_RPC_Thread_Handler* handler, JSON_RPC_Thread_Handler::Threads* threads, Job* raw)
+void JSON_RPC_Thread_Handler::Threads::run(JSON_RPC_Thread_Handler* handler, Job* raw)
 {
   std::unique_ptr<Job> job(raw);
+  JSON_RPC_Channel_var strong = job->channel.strong();
+  int result = -1;
+  try
   {
-    JSON_RPC_Channel_var strong = job->channel.strong();
-    int result = -1;
-    try
-    {
-      result = handler->handle_object_i(strong, job->obj);
-    }
-    catch (const std::exception& e)
-    {
-      ACE_ERROR((LM_ERROR, ACE_TEXT("JSON-RPC handler failed with an exception: %C\n"), e.what()));
-    }
-    JSON_RPC_Handler::Context ctx{result};
-    handler->handle_object_post(ctx, strong, job->obj);
+    result = handler->handle_object_i(strong, job->obj);
   }
-  // The message's references go before the message counts as handled.
-  job.reset();
-  std::lock_guard<std::mutex> guard(threads->lock);
-  if (--threads->running == 0)
-    threads->idle.notify_all();
+  catch (const std::exception& e)
+  {
+    ACE_ERROR((LM_ERROR, ACE_TEXT("JSON-RPC handler failed with an exception: %C\n"), e.what()));
+  }
+  JSON_RPC_Handler::Context ctx{result};
+  handler->handle_object_post(ctx, strong, job->obj);
 }
-}  // namespace
 
 JSON_RPC_Thread_Handler::JSON_RPC_Thread_Handler() : threads_(new Threads) {}
 
@@ -88,11 +78,11 @@ int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Obje
 
 int JSON_RPC_Thread_Handler::handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
 {
-  std::unique_ptr<Job> job(new Job{channel, obj});
+  std::unique_ptr<Threads::Job> job(new Threads::Job{channel, obj});
   std::lock_guard<std::mutex> guard(threads_->lock);
   try
   {
-    threads_->started.emplace_back(run, this, threads_, job.get());
+    threads_->started.emplace_back(&Threads::run, this, job.get());
   }
   catch (const std::system_error& e)
   {
@@ -100,7 +90,6 @@ int JSON_RPC_Thread_Handler::handle_object(JSON_RPC_Channel_wvar channel, JSON_R
     return -1;
   }
   job.release();
-  ++threads_->running;
   return 0;
 }
 
@@ -109,10 +98,4 @@ void JSON_RPC_Thread_Handler::handle_object_post(const Context&, JSON_RPC_Channe
 void* JSON_RPC_Thread_Handler::create_params_handler()
 {
   return nullptr;
-}
-
-void JSON_RPC_Thread_Handler::wait_idle()
-{
-  std::unique_lock<std::mutex> guard(threads_->lock);
-  threads_->idle.wait(guard, [this]() { return threads_->running == 0; });
 }

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/log_capture.h"
 
@@ -24,7 +25,7 @@ public:
   int send(JSON_RPC_Object_var obj) override
   {
     std::lock_guard<std::mutex> guard(lock_);
-    sent_.push_back(json_spirit::JSON_Dump(obj->to_json(), false));
+    sent_.push_back(json_spirit::JSON_Dump(devhost::to_json(*obj), false));
     return 0;
   }
   std::vector<std::string> sent()
@@ -52,10 +53,14 @@ TEST(Objects, RepliesAreJsonRpc2)
   req.id = "abc";
   JSON_RPC_Response resp(&req);
   resp.result = 5;
-  EXPECT_EQ(R"({"id":"abc","jsonrpc":"2.0","result":5})", json_spirit::JSON_Dump(resp.to_json(), false));
-  JSON_RPC_Error_Response err(-32602, Value(7), "Invalid params", Value::null);
+  EXPECT_EQ(R"({"id":"abc","jsonrpc":"2.0","result":5})",
+            json_spirit::JSON_Dump(devhost::to_json(resp), false));
+  devhost::JSON_RPC_Error_Response err(-32602, Value(7), "Invalid params", Value::null);
   EXPECT_EQ(R"({"error":{"code":-32602,"message":"Invalid params"},"id":7,"jsonrpc":"2.0"})",
-            json_spirit::JSON_Dump(err.to_json(), false));
+            json_spirit::JSON_Dump(devhost::to_json(err), false));
+  devhost::JSON_RPC_Notification note;
+  note.method = "login";
+  EXPECT_EQ(R"({"jsonrpc":"2.0","method":"login"})", json_spirit::JSON_Dump(devhost::to_json(note), false));
 }
 
 TEST(Channel, SendErrorSendsOneErrorReply)
@@ -114,10 +119,10 @@ TEST(ThreadHandler, RunsRequestsOnSeveralThreadsAtOnce)
   JSON_RPC_Channel_wvar weak(chn);
   for (int i = 0; i < N; ++i)
     EXPECT_EQ(0, handler.handle(weak, make_request(i)));
-  handler.wait_idle();
+  // fini drains the queue; each call waits for the others with a deadline.
+  EXPECT_EQ(0, handler.fini());
   EXPECT_EQ(0, handler.timed_out_.load()) << "fewer than " << N << " calls ran at once";
   EXPECT_EQ(static_cast<std::size_t>(N), static_cast<Recording_Channel*>(chn.get())->sent().size());
-  EXPECT_EQ(0, handler.fini());
 }
 
 TEST(ThreadHandler, AGoneRequesterGivesANullChannel)

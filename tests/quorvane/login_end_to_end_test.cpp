@@ -148,6 +148,8 @@ TEST_F(End_To_End, ConcurrentLoginsAreAnsweredEachForItsOwnId)
   ASSERT_TRUE(svc.running()) << svc.error();
   std::string good = params(svc.port(), SK);
   std::string bad = params(svc.port(), "wrong secret");
+  // Before the pool: its workers are joined before the capture ends.
+  Log_Capture log;
 
   struct Local_Handler
   {
@@ -161,15 +163,15 @@ TEST_F(End_To_End, ConcurrentLoginsAreAnsweredEachForItsOwnId)
     ~Local_Handler() { End_To_End::module_->handler().fini(); }
   } pool;
 
-  Log_Capture log;
   JSON_RPC_Channel_var chn(new Recording_Channel);
   JSON_RPC_Channel_wvar weak(chn);
   const int N = 32;
   for (int id = 0; id < N; ++id)
     module_->handler().handle(weak, Login_Module_Fixture::request(Value(id), id % 2 == 0 ? good : bad));
-  module_->handler().wait_idle();
+  Recording_Channel& recorded = *static_cast<Recording_Channel*>(chn.get());
+  ASSERT_TRUE(recorded.wait_for(N, 120)) << recorded.replies().size() << " of " << N << " replies";
 
-  std::vector<std::string> replies = static_cast<Recording_Channel*>(chn.get())->replies();
+  std::vector<std::string> replies = recorded.replies();
   ASSERT_EQ(static_cast<std::size_t>(N), replies.size());
   std::vector<std::string> want;
   for (int id = 0; id < N; ++id)

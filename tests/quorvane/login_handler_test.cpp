@@ -12,6 +12,7 @@
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
 
+#include "devhost/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/canned_server.h"
 #include "tests/support/failed_get_log.h"
@@ -125,7 +126,7 @@ TEST_F(Login, SuccessAnswersTheVersionAndKeepsTheDecryptedKeyInTheRequest)
 
 TEST_F(Login, ObjectsThatAreNotRequestsGetNoReply)
 {
-  JSON_RPC_Notification* note = new JSON_RPC_Notification;
+  devhost::JSON_RPC_Notification* note = new devhost::JSON_RPC_Notification;
   JSON_RPC_Object_var notification(note);
   JSON_RPC_Request req;
   JSON_RPC_Object_var response(new JSON_RPC_Response(&req));

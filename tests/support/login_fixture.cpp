@@ -2,9 +2,11 @@
 
 #include <dlfcn.h>
 
+#include <chrono>
 #include <stdexcept>
 
 #include "devhost/json_reader.h"
+#include "devhost/json_rpc_messages.h"
 #include "host/host_manager.h"
 #include "host/json_spirit_utils.h"
 
@@ -13,7 +15,8 @@ namespace test_support
 int Recording_Channel::send(JSON_RPC_Object_var obj)
 {
   std::lock_guard<std::mutex> guard(lock_);
-  replies_.push_back(json_spirit::JSON_Dump(obj->to_json(), false));
+  replies_.push_back(json_spirit::JSON_Dump(devhost::to_json(*obj), false));
+  sent_.notify_all();
   return 0;
 }
 
@@ -21,6 +24,12 @@ std::vector<std::string> Recording_Channel::replies()
 {
   std::lock_guard<std::mutex> guard(lock_);
   return replies_;
+}
+
+bool Recording_Channel::wait_for(std::size_t count, int seconds)
+{
+  std::unique_lock<std::mutex> guard(lock_);
+  return sent_.wait_for(guard, std::chrono::seconds(seconds), [&]() { return replies_.size() >= count; });
 }
 
 namespace
@@ -36,7 +45,8 @@ Login_Module_Fixture::Login_Module_Fixture()
   module_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr)
     throw std::runtime_error(std::string("cannot load the module: ") + dlerror());
-  Login_Factory make = reinterpret_cast<Login_Factory>(dlsym(module_, "_make_JSON_RPC_Quorvane_Login_Handler"));
+  Login_Factory make =
+      reinterpret_cast<Login_Factory>(dlsym(module_, "_make_JSON_RPC_Quorvane_Login_Handler"));
   if (make == nullptr)
     throw std::runtime_error("the module has no login factory");
   handler_ = dynamic_cast<JSON_RPC_Thread_Handler*>(make(&dispose_));
@@ -55,7 +65,8 @@ Login_Module_Fixture::~Login_Module_Fixture()
     dlclose(module_);
 }
 
-JSON_RPC_Object_var Login_Module_Fixture::request(const json_spirit::Value& id, const std::string& params_json)
+JSON_RPC_Object_var Login_Module_Fixture::request(const json_spirit::Value& id,
+                                                  const std::string& params_json)
 {
   JSON_RPC_Request* req = new JSON_RPC_Request;
   JSON_RPC_Object_var var(req);

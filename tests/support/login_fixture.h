@@ -1,6 +1,8 @@
 #ifndef TESTS_SUPPORT_LOGIN_FIXTURE_H
 #define TESTS_SUPPORT_LOGIN_FIXTURE_H
 
+#include <condition_variable>
+#include <cstddef>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,9 +20,13 @@ class Recording_Channel : public JSON_RPC_Channel
 public:
   int send(JSON_RPC_Object_var obj) override;
   std::vector<std::string> replies();
+  /// Waits until @a count replies have been sent, at most @a seconds; false
+  /// when the deadline passed first.
+  bool wait_for(std::size_t count, int seconds);
 
 private:
   std::mutex lock_;
+  std::condition_variable sent_;
   std::vector<std::string> replies_;
 };
 

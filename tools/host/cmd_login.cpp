@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "devhost/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tools/host/commands.h"
 #include "tools/host/login_module.h"
@@ -19,7 +20,7 @@ class Reply_Channel : public JSON_RPC_Channel
 public:
   int send(JSON_RPC_Object_var obj) override
   {
-    reply = obj->to_json();
+    reply = devhost::to_json(*obj);
     return 0;
   }
   json_spirit::Value reply;
@@ -83,7 +84,8 @@ int cmd_login(int argc, char** argv)
   Reply_Channel* channel = new Reply_Channel;
   JSON_RPC_Channel_var strong(channel);
   login.handler().handle(JSON_RPC_Channel_wvar(strong), obj);
-  login.handler().wait_idle();
+  // The one login is all this handler does: fini lets it finish.
+  login.handler().fini();
 
   if (channel->reply.is_null())
   {

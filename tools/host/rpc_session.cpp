@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devhost/json_reader.h"
+#include "devhost/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 
 namespace
@@ -16,7 +17,7 @@ const int METHOD_NOT_FOUND = -32601;
 json_spirit::Value error_reply(int code, const json_spirit::Value& id, const char* message,
                                const json_spirit::Value& data = json_spirit::Value::null)
 {
-  return JSON_RPC_Error_Response(code, id, message, data).to_json();
+  return devhost::to_json(devhost::JSON_RPC_Error_Response(code, id, message, data));
 }
 
 // The id of a request, or null when it has none usable (JSON-RPC 2.0 allows
@@ -51,7 +52,7 @@ public:
 
   int send(JSON_RPC_Object_var obj) override
   {
-    deliver(obj->to_json());
+    deliver(devhost::to_json(*obj));
     return 0;
   }
 
@@ -149,7 +150,8 @@ void RPC_Session::give_slot()
 {
   std::lock_guard<std::mutex> guard(slots_lock_);
   --in_hand_;
-  slot_free_.notify_one();
+  // `take_slot` waits for one free slot, `finish` for all of them.
+  slot_free_.notify_all();
 }
 
 void RPC_Session::reject_long_line(std::size_t limit)
@@ -236,7 +238,7 @@ void RPC_Session::feed(const std::string& line)
     }
     else
     {
-      Counted<JSON_RPC_Notification>* n = new Counted<JSON_RPC_Notification>(*this);
+      Counted<devhost::JSON_RPC_Notification>* n = new Counted<devhost::JSON_RPC_Notification>(*this);
       req = n;
       slot = n;
     }
@@ -285,7 +287,12 @@ void RPC_Session::prune()
 
 void RPC_Session::finish()
 {
-  handler_.wait_idle();
+  // Every message handed out has been handled once the handler has let go
+  // of it, which frees its slot.
+  {
+    std::unique_lock<std::mutex> guard(slots_lock_);
+    slot_free_.wait(guard, [this] { return in_hand_ == 0; });
+  }
   // A handler may have declined to answer a request (its requester gone,
   // or its reply could not be built): write what such a batch has.
   for (JSON_RPC_Channel_var& chn : pending_)
