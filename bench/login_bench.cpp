@@ -38,6 +38,7 @@
 
 #include "bench/bench_support.h"
 #include "devhost/json_reader.h"
+#include "devhost/rest_options.h"
 #include "devhost/services/curl_pool.h"
 #include "devhost/services/openssl_util.h"
 #include "host/crypto.h"
@@ -62,7 +63,6 @@ const char AK[] = "AK-bench-0001";
 const char SK[] = "the account's secret key / with + and = signs";
 const char VERSION[] = "7.1.0";
 const char SETTINGS[] = "/fcc/v1/settings";
-
 
 /// The signing client with its signing step reachable.
 class Signing_Client : public quorvane::Quorvane_Client
@@ -203,9 +203,9 @@ struct Login_Setup
                                               "--tls-cert", ca_file, "--tls-key", dir.file("svc.key")}));
     if (!tls->running())
       throw std::runtime_error("cannot start the emulator: " + tls->error());
-    JSON_RESTful_Client::Options o = JSON_RESTful_Client::options();
+    devhost::Rest_Client_Options o = devhost::rest_client_options();
     o.ca_file = ca_file;
-    JSON_RESTful_Client::set_options(o);
+    devhost::set_rest_client_options(o);
 
     ciphertext_b64 = module.key().encrypt(SK);
   }
@@ -504,8 +504,7 @@ public:
   /// The secret decrypted; false when it is not the account's.
   bool decrypt()
   {
-    devhost::Pkey_Ctx_Ptr ctx(
-        EVP_PKEY_CTX_new_from_pkey(nullptr, setup->pkey.get(), nullptr));
+    devhost::Pkey_Ctx_Ptr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, setup->pkey.get(), nullptr));
     unsigned char plain[512];
     std::size_t len = sizeof plain;
     const std::vector<unsigned char>& cipher = setup->ciphertext;

@@ -21,6 +21,7 @@
 #include <curl/curl.h>
 
 #include "bench/bench_support.h"
+#include "devhost/rest_options.h"
 #include "devhost/services/curl_pool.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
@@ -48,9 +49,9 @@ struct Service
     plain.reset(new test_support::Mock_Service({"--access-key", "AK", "--secret-key", "SK"}));
     if (!tls->running() || !plain->running())
       throw std::runtime_error("cannot start the emulator: " + tls->error() + plain->error());
-    JSON_RESTful_Client::Options o = JSON_RESTful_Client::options();
+    devhost::Rest_Client_Options o = devhost::rest_client_options();
     o.ca_file = ca_file;
-    JSON_RESTful_Client::set_options(o);
+    devhost::set_rest_client_options(o);
   }
 
   std::string url(bool ssl) const

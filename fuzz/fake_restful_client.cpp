@@ -1,11 +1,13 @@
 // The REST client of the fuzz build: the members declared in
-// host/json_restful_client.h, answering from the fuzz input.
+// host/json_restful_client.h, answering from the fuzz input, and the
+// development host's client settings (devhost/rest_options.h).
 #include "fuzz/fake_restful_client.h"
 
 #include <string>
 #include <vector>
 
 #include "devhost/json_reader.h"
+#include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 
@@ -21,7 +23,7 @@ namespace
 {
 struct Fake_State
 {
-  JSON_RESTful_Client::Options options;
+  devhost::Rest_Client_Options options;
   int status = 0;
   std::string body;
   std::vector<fuzz_support::Seen_Request> seen;
@@ -55,12 +57,12 @@ const std::vector<Seen_Request>& seen_requests()
 }
 }  // namespace fuzz_support
 
-JSON_RESTful_Client::Options JSON_RESTful_Client::options()
+devhost::Rest_Client_Options devhost::rest_client_options()
 {
   return state().options;
 }
 
-void JSON_RESTful_Client::set_options(const Options& options)
+void devhost::set_rest_client_options(const Rest_Client_Options& options)
 {
   state().options = options;
 }

@@ -1,9 +1,6 @@
 #ifndef HOST_JSON_RESTFUL_CLIENT_H
 #define HOST_JSON_RESTFUL_CLIENT_H
 
-#include <cstddef>
-#include <string>
-
 #include "host/host_export.h"
 #include "host/http.h"
 #include "host/json_spirit_value.h"
@@ -31,31 +28,6 @@ class HTTP_Response;
 class HOST_EXPORT JSON_RESTful_Client
 {
 public:
-  /// Process-wide settings of every client.
-  struct Options
-  {
-    /// Connection set-up limit, milliseconds (QUORVANE_CONNECT_TIMEOUT_MS).
-    long connect_timeout_ms = 10000;
-    /// Whole exchange limit, milliseconds (QUORVANE_TIMEOUT_MS).
-    long timeout_ms = 30000;
-    /// CA bundle (PEM file) for TLS peer verification; empty for the
-    /// system's (QUORVANE_CA_FILE).
-    std::string ca_file;
-    /// Largest response body accepted, bytes (QUORVANE_MAX_BODY); a larger
-    /// one fails the exchange instead of growing memory.
-    std::size_t max_body = 1024 * 1024;
-  };
-
-  /// The settings in force: the defaults above, overridden by the
-  /// environment variables named there (read once, on first use of any
-  /// client), then by whatever `set_options` last set.  Thread-safe.
-  static Options options();
-  /// Replaces the settings for exchanges that start afterwards.  Pooled
-  /// connections and TLS sessions made under the old settings are not
-  /// reused, since they may have been verified against another CA bundle.
-  /// Thread-safe.
-  static void set_options(const Options& options);
-
   /// Also performs libcurl's process-wide initialisation on first use.
   explicit JSON_RESTful_Client(bool share);
   ~JSON_RESTful_Client();
@@ -79,9 +51,8 @@ public:
    */
   bool get(HTTP_Request& req, HTTP_Response& resp, json_spirit::Value* body);
 
-  class Impl;
-
 private:
+  class Impl;
   Impl* impl_;
 };
 

@@ -15,20 +15,13 @@
 #include <ace/Log_Msg.h>
 
 #include "devhost/json_reader.h"
+#include "devhost/rest_options.h"
 #include "scrt/http_response.h"
-
-class JSON_RESTful_Client::Impl
-{
-public:
-  std::string host;
-  unsigned short port = 0;
-  bool ssl = false;
-};
 
 namespace
 {
 std::mutex options_lock;
-JSON_RESTful_Client::Options current_options;
+devhost::Rest_Client_Options current_options;
 
 struct Curl_Free
 {
@@ -64,24 +57,36 @@ struct Url_Free
   void operator()(char* text) const { curl_free(text); }
 };
 
+}  // namespace
+
+/// The endpoint that `reset` recorded.
+class JSON_RESTful_Client::Impl
+{
+public:
+  bool request_url(const HTTP_Request& req, std::string& out) const;
+
+  std::string host;
+  unsigned short port = 0;
+  bool ssl = false;
+};
+
 // The request's URL.  libcurl's URL API writes the origin: an IPv6
 // literal is bracketed (RFC 3986 section 3.2.2), a host in brackets already,
 // or any other, goes to libcurl as it is, and libcurl refuses what is not a
 // host.  Path and query follow as the request holds them: the URL API would
 // rewrite their percent-escapes, and the signature covers them byte for byte.
-bool request_url(const JSON_RESTful_Client::Impl& endpoint, const HTTP_Request& req, std::string& out)
+bool JSON_RESTful_Client::Impl::request_url(const HTTP_Request& req, std::string& out) const
 {
   std::unique_ptr<CURLU, Url_Free> url(curl_url());
   in6_addr v6;
-  std::string host = endpoint.host;
-  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
-    host = "[" + host + "]";
-  std::string port = std::to_string(endpoint.port);
+  std::string host_text = host;
+  if (inet_pton(AF_INET6, host_text.c_str(), &v6) == 1)
+    host_text = "[" + host_text + "]";
+  std::string port_text = std::to_string(port);
   char* text = nullptr;
-  bool ok = url &&
-            curl_url_set(url.get(), CURLUPART_SCHEME, endpoint.ssl ? "https" : "http", 0) == CURLUE_OK &&
-            curl_url_set(url.get(), CURLUPART_HOST, host.c_str(), 0) == CURLUE_OK &&
-            curl_url_set(url.get(), CURLUPART_PORT, port.c_str(), 0) == CURLUE_OK &&
+  bool ok = url && curl_url_set(url.get(), CURLUPART_SCHEME, ssl ? "https" : "http", 0) == CURLUE_OK &&
+            curl_url_set(url.get(), CURLUPART_HOST, host_text.c_str(), 0) == CURLUE_OK &&
+            curl_url_set(url.get(), CURLUPART_PORT, port_text.c_str(), 0) == CURLUE_OK &&
             curl_url_get(url.get(), CURLUPART_URL, &text, 0) == CURLUE_OK;
   std::unique_ptr<char, Url_Free> held(text);
   if (!ok)
@@ -93,15 +98,14 @@ bool request_url(const JSON_RESTful_Client::Impl& endpoint, const HTTP_Request& 
     out = out + "?" + req.query_string();
   return true;
 }
-}  // namespace
 
-JSON_RESTful_Client::Options JSON_RESTful_Client::options()
+devhost::Rest_Client_Options devhost::rest_client_options()
 {
   std::lock_guard<std::mutex> guard(options_lock);
   return current_options;
 }
 
-void JSON_RESTful_Client::set_options(const Options& options)
+void devhost::set_rest_client_options(const Rest_Client_Options& options)
 {
   std::lock_guard<std::mutex> guard(options_lock);
   current_options = options;
@@ -132,10 +136,10 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   if (body != nullptr)
     *body = json_spirit::Value();
   resp.status(0);
-  const Options opt = options();
+  const devhost::Rest_Client_Options opt = devhost::rest_client_options();
 
   std::string url;
-  if (!request_url(*impl_, req, url))
+  if (!impl_->request_url(req, url))
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("minimal JSON_RESTful_Client: GET %C failed: not a valid endpoint\n"),
                req.path()));

@@ -305,7 +305,7 @@ std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Ex
                            const Tls_Refusal& refusal, const devhost::Curl_Generation& gen,
                            const std::string& host, unsigned short port)
 {
-  const JSON_RESTful_Client::Options& opt = gen.options();
+  const Rest_Client_Options& opt = gen.options();
   std::string d = *detail != '\0' ? detail : curl_easy_strerror(rc);
   switch (rc)
   {

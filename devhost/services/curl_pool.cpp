@@ -56,7 +56,7 @@ Curl_Share::Curl_Share() : share_(curl_share_init())
   }
 }
 
-Curl_Generation::Curl_Generation(const JSON_RESTful_Client::Options& options, unsigned long id)
+Curl_Generation::Curl_Generation(const Rest_Client_Options& options, unsigned long id)
     : options_(options), id_(id), share_(new Curl_Share)
 {
   if (share_->get() == nullptr)
@@ -125,9 +125,9 @@ long env_number(const char* name, long fallback)
   return value;
 }
 
-JSON_RESTful_Client::Options environment_options()
+Rest_Client_Options environment_options()
 {
-  JSON_RESTful_Client::Options options;
+  Rest_Client_Options options;
   if (const char* ca = std::getenv("QUORVANE_CA_FILE"))
     options.ca_file = ca;
   options.connect_timeout_ms = env_number("QUORVANE_CONNECT_TIMEOUT_MS", options.connect_timeout_ms);
@@ -157,7 +157,7 @@ Curl_Pool::Curl_Pool() : next_id_(1)
   current_ = std::make_shared<Curl_Generation>(environment_options(), next_id_++);
 }
 
-JSON_RESTful_Client::Options Curl_Pool::options() const
+Rest_Client_Options Curl_Pool::options() const
 {
   std::lock_guard<std::mutex> guard(lock_);
   return current_->options();
@@ -169,7 +169,7 @@ std::shared_ptr<Curl_Generation> Curl_Pool::current() const
   return current_;
 }
 
-void Curl_Pool::set_options(const JSON_RESTful_Client::Options& options)
+void Curl_Pool::set_options(const Rest_Client_Options& options)
 {
   std::vector<Curl_Handle_Ptr> old;
   {

@@ -9,8 +9,8 @@
 
 #include <curl/curl.h>
 
+#include "devhost/rest_options.h"
 #include "devhost/services/openssl_util.h"
-#include "host/json_restful_client.h"
 
 namespace devhost
 {
@@ -37,12 +37,12 @@ class Curl_Share;
 class Curl_Generation
 {
 public:
-  Curl_Generation(const JSON_RESTful_Client::Options& options, unsigned long id);
+  Curl_Generation(const Rest_Client_Options& options, unsigned long id);
   ~Curl_Generation();
   Curl_Generation(const Curl_Generation&) = delete;
   Curl_Generation& operator=(const Curl_Generation&) = delete;
 
-  const JSON_RESTful_Client::Options& options() const { return options_; }
+  const Rest_Client_Options& options() const { return options_; }
   unsigned long id() const { return id_; }
   /// The share handle, or null when libcurl could not make one.
   Curl_Share* share() const { return share_.get(); }
@@ -58,7 +58,7 @@ public:
   std::string ca_name() const;
 
 private:
-  JSON_RESTful_Client::Options options_;
+  Rest_Client_Options options_;
   unsigned long id_;
   std::unique_ptr<Curl_Share> share_;
   std::mutex store_lock_;
@@ -133,8 +133,8 @@ public:
 
   static Curl_Pool& instance();
 
-  JSON_RESTful_Client::Options options() const;
-  void set_options(const JSON_RESTful_Client::Options& options);
+  Rest_Client_Options options() const;
+  void set_options(const Rest_Client_Options& options);
   std::shared_ptr<Curl_Generation> current() const;
 
   /**

@@ -11,6 +11,7 @@
 #include <ace/Log_Msg.h>
 
 #include "devhost/json_reader.h"
+#include "devhost/rest_options.h"
 #include "devhost/services/curl_exchange.h"
 #include "devhost/services/curl_pool.h"
 #include "scrt/http_response.h"
@@ -68,14 +69,14 @@ void warn_clock_skew(const HTTP_Response& resp, const std::string& origin)
 
 }  // namespace
 
-JSON_RESTful_Client::Options JSON_RESTful_Client::options()
+devhost::Rest_Client_Options devhost::rest_client_options()
 {
-  return devhost::Curl_Pool::instance().options();
+  return Curl_Pool::instance().options();
 }
 
-void JSON_RESTful_Client::set_options(const Options& options)
+void devhost::set_rest_client_options(const Rest_Client_Options& options)
 {
-  devhost::Curl_Pool::instance().set_options(options);
+  Curl_Pool::instance().set_options(options);
 }
 
 JSON_RESTful_Client::JSON_RESTful_Client(bool share) : impl_(nullptr)
@@ -152,7 +153,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     return false;
   }
   const devhost::Curl_Generation& gen = *handle->generation;
-  const Options& opt = gen.options();
+  const devhost::Rest_Client_Options& opt = gen.options();
 
   X509_STORE* store = nullptr;
   if (impl_->ssl_)

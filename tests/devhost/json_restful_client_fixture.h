@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 #include "tests/support/log_capture.h"
@@ -95,11 +96,11 @@ inline long remote_port(const Reply& r)
 class Options_Guard
 {
 public:
-  Options_Guard() : saved_(JSON_RESTful_Client::options()) {}
-  ~Options_Guard() { JSON_RESTful_Client::set_options(saved_); }
+  Options_Guard() : saved_(devhost::rest_client_options()) {}
+  ~Options_Guard() { devhost::set_rest_client_options(saved_); }
 
 private:
-  JSON_RESTful_Client::Options saved_;
+  devhost::Rest_Client_Options saved_;
 };
 
 class Client_Test : public ::testing::Test
@@ -125,9 +126,9 @@ protected:
 
   static void trust(const std::string& name)
   {
-    JSON_RESTful_Client::Options o = JSON_RESTful_Client::options();
+    devhost::Rest_Client_Options o = devhost::rest_client_options();
     o.ca_file = name.empty() ? std::string() : dir_->file(name + ".crt");
-    JSON_RESTful_Client::set_options(o);
+    devhost::set_rest_client_options(o);
   }
 
   Options_Guard options_;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/rest_options.h"
 #include "tests/devhost/json_restful_client_fixture.h"
 
 namespace rest_client_test
@@ -25,7 +26,7 @@ TEST_F(Client_Test, SecondClientReusesTheConnection)
   EXPECT_EQ(remote_port(first), remote_port(second)) << "the second login reuses the first one's connection";
 
   // New options may name another CA bundle: nothing made before is reused.
-  JSON_RESTful_Client::set_options(JSON_RESTful_Client::options());
+  devhost::set_rest_client_options(devhost::rest_client_options());
   Reply third = fetch("127.0.0.1", svc.port(), false, "/echo");
   ASSERT_TRUE(third.ok) << third.log;
   EXPECT_NE(remote_port(third), remote_port(first));

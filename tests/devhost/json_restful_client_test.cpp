@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/rest_options.h"
 #include "tests/devhost/json_restful_client_fixture.h"
 
 namespace rest_client_test
@@ -183,9 +184,9 @@ TEST_F(Client_Test, ReplyThatNeverComesTimesOut)
 {
   test_support::Mock_Service svc(with_account({"--fault", "no-reply"}));
   ASSERT_TRUE(svc.running()) << svc.error();
-  JSON_RESTful_Client::Options o = JSON_RESTful_Client::options();
+  devhost::Rest_Client_Options o = devhost::rest_client_options();
   o.timeout_ms = 400;
-  JSON_RESTful_Client::set_options(o);
+  devhost::set_rest_client_options(o);
   Reply r = fetch("127.0.0.1", svc.port(), false, "/echo");
   EXPECT_FALSE(r.ok);
   EXPECT_GE(r.seconds, 0.35);
@@ -223,14 +224,14 @@ TEST_F(Client_Test, BodyLimitIsInclusive)
   // 66 bytes.
   test_support::Mock_Service svc(ACCOUNT);
   ASSERT_TRUE(svc.running()) << svc.error();
-  JSON_RESTful_Client::Options o = JSON_RESTful_Client::options();
+  devhost::Rest_Client_Options o = devhost::rest_client_options();
   o.max_body = 66;
-  JSON_RESTful_Client::set_options(o);
+  devhost::set_rest_client_options(o);
   Reply at = fetch("127.0.0.1", svc.port(), false, "/fcc/v1/settings");
   EXPECT_EQ(at.status, 401);
   EXPECT_EQ(member(at.body, "result_code").get_int64(), 10001) << at.log;
   o.max_body = 65;
-  JSON_RESTful_Client::set_options(o);
+  devhost::set_rest_client_options(o);
   Reply over = fetch("127.0.0.1", svc.port(), false, "/fcc/v1/settings");
   EXPECT_TRUE(over.body.is_null());
   EXPECT_NE(over.log.find("exceeds the limit of 65 bytes"), std::string::npos) << over.log;

@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/rest_options.h"
 #include "tests/devhost/json_restful_client_fixture.h"
 #include "tests/support/mock_service.h"
 
@@ -199,12 +200,12 @@ TEST(Mock_Service, StopsPromptlyWithARequestHeldAndAConnectionOpen)
 {
   Mock_Service svc(service_args({"--fault", "no-reply"}));
   ASSERT_TRUE(svc.running()) << svc.error();
-  JSON_RESTful_Client::Options saved = JSON_RESTful_Client::options();
-  JSON_RESTful_Client::Options o = saved;
+  devhost::Rest_Client_Options saved = devhost::rest_client_options();
+  devhost::Rest_Client_Options o = saved;
   o.timeout_ms = 200;
-  JSON_RESTful_Client::set_options(o);
+  devhost::set_rest_client_options(o);
   fetch("127.0.0.1", svc.port(), false, "/echo");
-  JSON_RESTful_Client::set_options(saved);
+  devhost::set_rest_client_options(saved);
   auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(svc.stop(), 0);
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 3.0);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/log_capture.h"
@@ -123,17 +124,17 @@ TEST_F(End_To_End, HttpsWithTheServicesCertificate)
                     dir.file("cert.pem"), "--tls-key", dir.file("key.pem")});
   ASSERT_TRUE(svc.running()) << svc.error();
 
-  JSON_RESTful_Client::Options saved = JSON_RESTful_Client::options();
-  JSON_RESTful_Client::Options with_ca = saved;
+  devhost::Rest_Client_Options saved = devhost::rest_client_options();
+  devhost::Rest_Client_Options with_ca = saved;
   with_ca.ca_file = dir.file("cert.pem");
-  JSON_RESTful_Client::set_options(with_ca);
+  devhost::set_rest_client_options(with_ca);
   EXPECT_EQ(success(1, "tls-1"), login(params(svc.port(), SK, R"(, "ssl": true)")));
   {
     // The same service over plain HTTP is not the same service.
     Log_Capture log;
     EXPECT_EQ(failure(1), login(params(svc.port(), SK)));
   }
-  JSON_RESTful_Client::set_options(saved);
+  devhost::set_rest_client_options(saved);
   Log_Capture log;
   EXPECT_EQ(failure(1), login(params(svc.port(), SK, R"(, "ssl": true)")))
       << "a self-signed certificate must not pass without its CA file";

@@ -25,6 +25,7 @@
 #include <gtest/gtest.h>
 
 #include "devhost/json_rpc_messages.h"
+#include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/login_fixture.h"
@@ -190,12 +191,12 @@ TEST(FaultSoak, TwoThousandLoginsGetTheirRepliesAndTheProcessDoesNotGrow)
   // A limit of 400 ms once counted 2 of 250 oversized bodies of an -O0
   // coverage build as timeouts.  A small body limit refuses the oversized
   // body at its header.
-  JSON_RESTful_Client::Options saved = JSON_RESTful_Client::options();
-  JSON_RESTful_Client::Options soak = saved;
+  devhost::Rest_Client_Options saved = devhost::rest_client_options();
+  devhost::Rest_Client_Options soak = saved;
   soak.timeout_ms = SOAK_SLOW_BUILD ? 6000 : 2000;
   soak.connect_timeout_ms = soak.timeout_ms;
   soak.max_body = 64 * 1024;
-  JSON_RESTful_Client::set_options(soak);
+  devhost::set_rest_client_options(soak);
 
   std::vector<std::unique_ptr<Mock_Service>> services;
   for (const Mode& mode : MODES)
@@ -255,7 +256,7 @@ TEST(FaultSoak, TwoThousandLoginsGetTheirRepliesAndTheProcessDoesNotGrow)
   }
   const long end_kib = resident_kib();
   module.handler().fini();
-  JSON_RESTful_Client::set_options(saved);
+  devhost::set_rest_client_options(saved);
   ACE_Log_Msg::instance()->clr_flags(ACE_Log_Msg::CUSTOM);
   ACE_Log_Msg::instance()->set_flags(ACE_Log_Msg::STDERR);
   ACE_Log_Msg::msg_backend(nullptr);

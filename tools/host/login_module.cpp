@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "devhost/rest_options.h"
 #include "host/host_manager.h"
 #include "host/json_restful_client.h"
 
@@ -14,7 +15,7 @@ bool configure_login_services(const Options& opts, std::string& error)
     error = "cannot read the appliance key " + opts.get("--key");
     return false;
   }
-  JSON_RESTful_Client::Options rest = JSON_RESTful_Client::options();
+  devhost::Rest_Client_Options rest = devhost::rest_client_options();
   if (opts.has("--ca-file"))
     rest.ca_file = opts.get("--ca-file");
   if (opts.has("--timeout"))
@@ -31,7 +32,7 @@ bool configure_login_services(const Options& opts, std::string& error)
     if (rest.connect_timeout_ms > rest.timeout_ms)
       rest.connect_timeout_ms = rest.timeout_ms;
   }
-  JSON_RESTful_Client::set_options(rest);
+  devhost::set_rest_client_options(rest);
   return true;
 }
 

@@ -1,9 +1,6 @@
 #ifndef HOST_JSON_RESTFUL_CLIENT_H
 #define HOST_JSON_RESTFUL_CLIENT_H
 
-#include <cstddef>
-#include <string>
-
 #include "host/host_export.h"
 #include "host/http.h"
 #include "host/json_spirit_value.h"
@@ -20,19 +17,6 @@ class HTTP_Response;
 class HOST_EXPORT JSON_RESTful_Client
 {
 public:
-  /// Test harness: process-wide settings of every client.
-  struct Options
-  {
-    long connect_timeout_ms = 10000;
-    long timeout_ms = 30000;
-    /// CA bundle (PEM file) for TLS peer verification; empty for the system's.
-    std::string ca_file;
-    /// Largest response body accepted, bytes.
-    std::size_t max_body = 1024 * 1024;
-  };
-  static Options options();
-  static void set_options(const Options& options);
-
   explicit JSON_RESTful_Client(bool share);
   ~JSON_RESTful_Client();
   JSON_RESTful_Client(const JSON_RESTful_Client&) = delete;
@@ -51,9 +35,8 @@ public:
    */
   bool get(HTTP_Request& req, HTTP_Response& resp, json_spirit::Value* body);
 
-  class Impl;
-
 private:
+  class Impl;
   Impl* impl_;
 };
 
