@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "host/host_manager.h"
+#include "devhost/key_store.h"
 
 namespace login_fuzz
 {
@@ -67,7 +67,7 @@ void make_appliance_key()
   chmod(file.c_str(), 0600);
   std::fwrite(text, 1, static_cast<std::size_t>(length), f);
   std::fclose(f);
-  const bool loaded = Host_Manager::instance()->key_file(file.c_str());
+  const bool loaded = devhost::load_key_file(file.c_str());
   unlink(file.c_str());
   rmdir(dir.c_str());
   if (!loaded)

@@ -9,11 +9,27 @@
 #include <openssl/x509.h>
 
 #include <cstdlib>
+#include <mutex>
 
+#include "devhost/key_store.h"
 #include "devhost/services/openssl_util.h"
 
 namespace
 {
+/// The appliance's key and whether it has been looked for.
+struct Key_Store
+{
+  std::mutex lock;
+  bool loaded = false;
+  secure_ustring key;
+};
+
+Key_Store& key_store()
+{
+  static Key_Store store;
+  return store;
+}
+
 int no_passphrase(char*, int, int, void*)
 {
   return -1;
@@ -39,7 +55,7 @@ secure_ustring load_der(const char* path)
 }
 }  // namespace
 
-Host_Manager::Host_Manager() : loaded_(false) {}
+Host_Manager::Host_Manager() {}
 
 Host_Manager* Host_Manager::instance()
 {
@@ -49,23 +65,25 @@ Host_Manager* Host_Manager::instance()
 
 const secure_ustring& Host_Manager::rsa_prvkey()
 {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (!loaded_)
+  Key_Store& s = key_store();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (!s.loaded)
   {
     const char* path = std::getenv("QUORVANE_HOST_KEY");
     if (path != nullptr)
-      key_ = load_der(path);
-    loaded_ = true;
+      s.key = load_der(path);
+    s.loaded = true;
   }
-  return key_;
+  return s.key;
 }
 
-bool Host_Manager::key_file(const char* path)
+bool devhost::load_key_file(const char* path)
 {
-  std::lock_guard<std::mutex> guard(lock_);
-  key_.clear();
-  loaded_ = path != nullptr;
+  Key_Store& s = key_store();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.key.clear();
+  s.loaded = path != nullptr;
   if (path != nullptr)
-    key_ = load_der(path);
-  return !key_.empty();
+    s.key = load_der(path);
+  return !s.key.empty();
 }

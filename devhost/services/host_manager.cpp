@@ -1,8 +1,11 @@
+// The development host's key store: Host_Manager (host/host_manager.h) and
+// its control by the tools and tests (devhost/key_store.h).
 #include "host/host_manager.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,45 +13,26 @@
 
 #include <ace/Log_Msg.h>
 
-Host_Manager* Host_Manager::instance()
-{
-  // A static object rather than a leaked one, so that the key's storage is
-  // released, and so wiped, at exit.
-  static Host_Manager manager;
-  return &manager;
-}
-
-Host_Manager::Host_Manager() : loaded_(false) {}
-
-const secure_ustring& Host_Manager::rsa_prvkey()
-{
-  std::lock_guard<std::mutex> guard(lock_);
-  if (!loaded_)
-  {
-    const char* path = std::getenv("QUORVANE_HOST_KEY");
-    if (path != nullptr && *path != '\0')
-      load_locked(path);
-    loaded_ = true;
-  }
-  return key_;
-}
-
-bool Host_Manager::key_file(const char* path)
-{
-  std::lock_guard<std::mutex> guard(lock_);
-  key_.clear();
-  key_.shrink_to_fit();  // releases (and so wipes) the old block
-  if (path == nullptr)
-  {
-    loaded_ = false;
-    return true;
-  }
-  loaded_ = true;
-  return load_locked(path);
-}
+#include "devhost/key_store.h"
 
 namespace
 {
+/// The appliance's key and whether it has been looked for.
+struct Key_Store
+{
+  std::mutex lock;
+  bool loaded = false;
+  secure_ustring key;
+};
+
+Key_Store& key_store()
+{
+  // A static object rather than a leaked one, so that the key's storage is
+  // released, and so wiped, at exit.
+  static Key_Store store;
+  return store;
+}
+
 /// What a file that is not a regular file is, for the refusal message.
 const char* file_kind(mode_t mode)
 {
@@ -64,9 +48,10 @@ const char* file_kind(mode_t mode)
     return "a socket";
   return "of an unknown kind";
 }
-}  // namespace
 
-bool Host_Manager::load_locked(const char* path)
+// Reads the key file @a path into @a out, which changes only on success.
+// The caller holds the store's lock.
+bool load_locked(const char* path, secure_ustring& out)
 {
   // Plain POSIX reads straight into the secure string: a stdio or iostream
   // buffer would keep a copy of the key in memory that nobody wipes.
@@ -100,12 +85,12 @@ bool Host_Manager::load_locked(const char* path)
          path, file_kind(st.st_mode)));
     return false;
   }
-  if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > MAX_KEY_FILE)
+  if (st.st_size <= 0 || static_cast<unsigned long long>(st.st_size) > devhost::MAX_KEY_FILE)
   {
     ::close(fd);
     ACE_ERROR((LM_ERROR,
                ACE_TEXT("Host_Manager: the private key file '%C' is empty or larger than %d bytes\n"), path,
-               static_cast<int>(MAX_KEY_FILE)));
+               static_cast<int>(devhost::MAX_KEY_FILE)));
     return false;
   }
   if ((st.st_mode & (S_IRWXG | S_IRWXO)) != 0)
@@ -134,6 +119,46 @@ bool Host_Manager::load_locked(const char* path)
     got += static_cast<std::size_t>(n);
   }
   ::close(fd);
-  key_.swap(key);  // the old (empty) block goes with `key`, wiped
+  out.swap(key);  // the old (empty) block goes with `key`, wiped
   return true;
+}
+}  // namespace
+
+// The key store lives here rather than in the class: the host's class
+// declares only its interface.
+Host_Manager* Host_Manager::instance()
+{
+  static Host_Manager manager;
+  return &manager;
+}
+
+Host_Manager::Host_Manager() {}
+
+const secure_ustring& Host_Manager::rsa_prvkey()
+{
+  Key_Store& s = key_store();
+  std::lock_guard<std::mutex> guard(s.lock);
+  if (!s.loaded)
+  {
+    const char* path = std::getenv("QUORVANE_HOST_KEY");
+    if (path != nullptr && *path != '\0')
+      load_locked(path, s.key);
+    s.loaded = true;
+  }
+  return s.key;
+}
+
+bool devhost::load_key_file(const char* path)
+{
+  Key_Store& s = key_store();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.key.clear();
+  s.key.shrink_to_fit();  // releases (and so wipes) the old block
+  if (path == nullptr)
+  {
+    s.loaded = false;
+    return true;
+  }
+  s.loaded = true;
+  return load_locked(path, s.key);
 }

@@ -18,6 +18,7 @@
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
 
+#include "devhost/key_store.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/mock_service.h"
 
@@ -50,13 +51,13 @@ protected:
   void SetUp() override
   {
     ::unsetenv("QUORVANE_HOST_KEY");
-    Host_Manager::instance()->key_file(nullptr);
+    devhost::load_key_file(nullptr);
     ASSERT_FALSE(dir_.path().empty());
   }
   void TearDown() override
   {
     ::unsetenv("QUORVANE_HOST_KEY");
-    Host_Manager::instance()->key_file(nullptr);
+    devhost::load_key_file(nullptr);
   }
   test_support::Temp_Dir dir_;
 };
@@ -71,9 +72,9 @@ TEST_F(Host_Manager_Test, NothingConfiguredGivesAnEmptyKey)
 
 TEST_F(Host_Manager_Test, KeyFileGivesItsExactBytes)
 {
-  ASSERT_TRUE(Host_Manager::instance()->key_file(write(dir_, "a.key", KEY_A).c_str()));
+  ASSERT_TRUE(devhost::load_key_file(write(dir_, "a.key", KEY_A).c_str()));
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_A);
-  ASSERT_TRUE(Host_Manager::instance()->key_file(write(dir_, "b.key", KEY_B).c_str()));
+  ASSERT_TRUE(devhost::load_key_file(write(dir_, "b.key", KEY_B).c_str()));
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_B) << "a second file replaces the key";
 }
 
@@ -83,18 +84,18 @@ TEST_F(Host_Manager_Test, EnvironmentNamesTheFileOnFirstUse)
   ::setenv("QUORVANE_HOST_KEY", path.c_str(), 1);
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_A);
   // A named file wins over the environment.
-  ASSERT_TRUE(Host_Manager::instance()->key_file(write(dir_, "b.key", KEY_B).c_str()));
+  ASSERT_TRUE(devhost::load_key_file(write(dir_, "b.key", KEY_B).c_str()));
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_B);
 }
 
-// Host_Manager::key_file on another thread, so that a load that blocks
+// devhost::load_key_file on another thread, so that a load that blocks
 // (opening a FIFO for reading waits for a writer) fails the test after 60 s
 // instead of hanging it; the FIFO is then opened for writing, which lets
 // the load go on.
 bool key_file_within_deadline(const std::string& path, bool& loaded)
 {
   std::future<bool> load =
-      std::async(std::launch::async, [&path] { return Host_Manager::instance()->key_file(path.c_str()); });
+      std::async(std::launch::async, [&path] { return devhost::load_key_file(path.c_str()); });
   if (load.wait_for(std::chrono::seconds(60)) == std::future_status::ready)
   {
     loaded = load.get();
@@ -125,7 +126,7 @@ TEST_F(Host_Manager_Test, UnreadableFilesAreRefusedAndLogged)
   for (const Case& c : cases)
   {
     test_support::Log_Capture log;
-    ASSERT_TRUE(Host_Manager::instance()->key_file(write(dir_, "good.key", KEY_A).c_str()));
+    ASSERT_TRUE(devhost::load_key_file(write(dir_, "good.key", KEY_A).c_str()));
     bool loaded = true;
     EXPECT_TRUE(key_file_within_deadline(c.path, loaded)) << c.path << ": the load blocked";
     EXPECT_FALSE(loaded) << c.path;
@@ -139,20 +140,20 @@ TEST_F(Host_Manager_Test, UnreadableFilesAreRefusedAndLogged)
 
 TEST_F(Host_Manager_Test, SizeLimitIsInclusive)
 {
-  std::string at_limit(Host_Manager::MAX_KEY_FILE, 'k');
-  EXPECT_TRUE(Host_Manager::instance()->key_file(write(dir_, "max.key", at_limit).c_str()));
-  EXPECT_EQ(Host_Manager::instance()->rsa_prvkey().size(), Host_Manager::MAX_KEY_FILE);
+  std::string at_limit(devhost::MAX_KEY_FILE, 'k');
+  EXPECT_TRUE(devhost::load_key_file(write(dir_, "max.key", at_limit).c_str()));
+  EXPECT_EQ(Host_Manager::instance()->rsa_prvkey().size(), devhost::MAX_KEY_FILE);
   test_support::Log_Capture log;
-  EXPECT_FALSE(Host_Manager::instance()->key_file(write(dir_, "over.key", at_limit + "k").c_str()));
+  EXPECT_FALSE(devhost::load_key_file(write(dir_, "over.key", at_limit + "k").c_str()));
   EXPECT_TRUE(Host_Manager::instance()->rsa_prvkey().empty());
 }
 
 TEST_F(Host_Manager_Test, KeyReadableByOthersLoadsWithAWarning)
 {
   test_support::Log_Capture log;
-  EXPECT_TRUE(Host_Manager::instance()->key_file(write(dir_, "private.key", KEY_A, 0600).c_str()));
+  EXPECT_TRUE(devhost::load_key_file(write(dir_, "private.key", KEY_A, 0600).c_str()));
   EXPECT_EQ(log.text(), "");
-  EXPECT_TRUE(Host_Manager::instance()->key_file(write(dir_, "shared.key", KEY_A, 0644).c_str()));
+  EXPECT_TRUE(devhost::load_key_file(write(dir_, "shared.key", KEY_A, 0644).c_str()));
   EXPECT_EQ(as_text(Host_Manager::instance()->rsa_prvkey()), KEY_A);
   ASSERT_EQ(log.records().size(), 1u) << log.text();
   EXPECT_EQ(log.records()[0].priority, static_cast<unsigned long>(LM_WARNING));

@@ -7,7 +7,7 @@
 
 #include "devhost/json_reader.h"
 #include "devhost/json_rpc_messages.h"
-#include "host/host_manager.h"
+#include "devhost/key_store.h"
 #include "host/json_spirit_utils.h"
 
 namespace test_support
@@ -40,7 +40,7 @@ typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
 Login_Module_Fixture::Login_Module_Fixture()
     : module_(nullptr), dispose_(nullptr), handler_(nullptr), key_(new Test_Key)
 {
-  if (!Host_Manager::instance()->key_file(key_->file().c_str()))
+  if (!devhost::load_key_file(key_->file().c_str()))
     throw std::runtime_error("cannot configure the appliance key");
   module_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
   if (module_ == nullptr)

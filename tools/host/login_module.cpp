@@ -4,13 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "devhost/key_store.h"
 #include "devhost/rest_options.h"
-#include "host/host_manager.h"
-#include "host/json_restful_client.h"
 
 bool configure_login_services(const Options& opts, std::string& error)
 {
-  if (opts.has("--key") && !Host_Manager::instance()->key_file(opts.get("--key").c_str()))
+  if (opts.has("--key") && !devhost::load_key_file(opts.get("--key").c_str()))
   {
     error = "cannot read the appliance key " + opts.get("--key");
     return false;
