@@ -37,6 +37,7 @@
 #include <openssl/rsa.h>
 
 #include "bench/bench_support.h"
+#include "devhost/http_access.h"
 #include "devhost/json_reader.h"
 #include "devhost/rest_options.h"
 #include "devhost/services/curl_pool.h"
@@ -311,8 +312,9 @@ void sign(benchmark::State& state)
     char want[Mac_Floor::OUT_SIZE];
     const char* now = nullptr;
     const char* got = nullptr;
-    if (!client.sign(SETTINGS, nullptr, req) || (now = req.headers().get("Client-Now", true)) == nullptr ||
-        (got = req.headers().get("X-Auth-Signature", true)) == nullptr ||
+    if (!client.sign(SETTINGS, nullptr, req) ||
+        (now = devhost::header_value(req.headers(), "Client-Now", true)) == nullptr ||
+        (got = devhost::header_value(req.headers(), "X-Auth-Signature", true)) == nullptr ||
         floor.sign(SK, text_to_sign(now), want) == 0 || std::string(want) != got)
     {
       state.SkipWithError("the module's signature differs from the floor's");

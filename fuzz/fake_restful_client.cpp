@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "devhost/http_access.h"
 #include "devhost/json_reader.h"
 #include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
@@ -87,8 +88,8 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   Fake_State& s = state();
   if (body != nullptr)
     *body = json_spirit::Value();
-  resp.status(0);
-  resp.headers().clear();
+  devhost_set_status(resp, 0);
+  devhost::clear_headers(resp.headers());
 
   fuzz_support::Seen_Request seen;
   seen.host = impl_->host_;
@@ -97,7 +98,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   seen.method = req.method();
   seen.path = req.path() != nullptr ? req.path() : "";
   seen.query = req.query_string() != nullptr ? req.query_string() : "";
-  seen.headers = req.headers().list();
+  seen.headers = devhost_header_list(req.headers());
   s.seen.push_back(seen);
 
   // The real client's refusals before anything is sent.
@@ -111,7 +112,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   if (s.status <= 0 || s.body.size() > s.options.max_body)
     return false;
 
-  resp.status(s.status);
+  devhost_set_status(resp, s.status);
   resp.headers().put(HTTP_HEAD_CONTENT_TYPE, "application/json", true);
   json_spirit::Value parsed;
   const bool is_json = json_spirit::read(s.body, parsed);

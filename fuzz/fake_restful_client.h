@@ -2,6 +2,7 @@
 #define FUZZ_FAKE_RESTFUL_CLIENT_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/http.h"
@@ -32,7 +33,7 @@ struct Seen_Request
   int method;
   std::string path;
   std::string query;
-  HTTP_Headers::list_type headers;
+  std::vector<std::pair<std::string, std::string>> headers;
 };
 
 /// What every following `get` answers: the HTTP status (0 for "no reply")

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "devhost/http_access.h"
 #include "scrt/http_helpers.h"
 #include "scrt/http_response.h"
 
@@ -68,12 +69,8 @@ const char* const HEADER_NAMES[] = {
     "WWW-Authenticate",
     "Authorization",
 };
-static_assert(sizeof HEADER_NAMES / sizeof HEADER_NAMES[0] == HTTP_HEAD_COUNT, "one name per header id");
-
-const char* header_name(int id)
-{
-  return id >= 0 && id < HTTP_HEAD_COUNT ? HEADER_NAMES[id] : nullptr;
-}
+static_assert(sizeof HEADER_NAMES / sizeof HEADER_NAMES[0] == devhost::HTTP_HEAD_COUNT,
+              "one name per header id");
 
 // The reason phrases of RFC 9110 section 15 the services of this module use.
 struct Status_Phrase
@@ -110,6 +107,11 @@ std::string trimmed(const char* begin, const char* end)
   return std::string(begin, end);
 }
 }  // namespace
+
+const char* devhost::http_header_name(int id)
+{
+  return id >= 0 && id < HTTP_HEAD_COUNT ? HEADER_NAMES[id] : nullptr;
+}
 
 const char* http_method_string(int method)
 {
@@ -150,17 +152,31 @@ HTTP_Headers::HTTP_Headers() {}
 
 HTTP_Headers::~HTTP_Headers() {}
 
-const char* HTTP_Headers::get(const char* name, bool) const
+const std::vector<std::pair<std::string, std::string>>& devhost_header_list(const HTTP_Headers& headers)
 {
-  for (const auto& header : list_)
+  return headers.list_;
+}
+
+const char* devhost::header_value(const HTTP_Headers& headers, const char* name, bool)
+{
+  for (const auto& header : devhost_header_list(headers))
     if (name != nullptr && header.first == name)
       return header.second.c_str();
   return nullptr;
 }
 
+void devhost::clear_headers(HTTP_Headers& headers)
+{
+  while (!devhost_header_list(headers).empty())
+  {
+    const std::string name = devhost_header_list(headers).front().first;
+    headers.put(name.c_str(), nullptr, true);
+  }
+}
+
 const char* HTTP_Headers::get(int id, bool ignore_case) const
 {
-  return get(header_name(id), ignore_case);
+  return devhost::header_value(*this, devhost::http_header_name(id), ignore_case);
 }
 
 void HTTP_Headers::put(const char* name, const char* value, bool)
@@ -182,12 +198,7 @@ void HTTP_Headers::put(const char* name, const char* value, bool)
 
 void HTTP_Headers::put(int id, const char* value, bool ignore_case)
 {
-  put(header_name(id), value, ignore_case);
-}
-
-void HTTP_Headers::clear()
-{
-  list_.clear();
+  put(devhost::http_header_name(id), value, ignore_case);
 }
 
 CGI_Base::CGI_Base() {}
@@ -229,12 +240,22 @@ CGI_Response::CGI_Response(unsigned status_class) : status_class_(status_class),
 
 CGI_Response::~CGI_Response() {}
 
+void devhost_set_status(CGI_Response& response, int status)
+{
+  response.status_ = status;
+}
+
 HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
     : method_(method), path_(path != nullptr ? path : ""), encode_path_(encode_path)
 {
 }
 
 HTTP_Request::~HTTP_Request() {}
+
+bool devhost_encode_path(const HTTP_Request& request)
+{
+  return request.encode_path_;
+}
 
 int HTTP_Request::method() const
 {
@@ -257,7 +278,7 @@ bool HTTP_Response::parse_status_line(const char* line)
   int code = 0;
   if (line == nullptr || std::sscanf(line, "HTTP/1.%1d %3d", &minor, &code) != 2 || code < 100 || code > 999)
     return false;
-  status(code);
+  devhost_set_status(*this, code);
   minor_version(minor);
   return true;
 }

@@ -14,6 +14,7 @@
 
 #include <ace/Log_Msg.h>
 
+#include "devhost/http_access.h"
 #include "devhost/json_reader.h"
 #include "devhost/rest_options.h"
 #include "scrt/http_response.h"
@@ -135,7 +136,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
 {
   if (body != nullptr)
     *body = json_spirit::Value();
-  resp.status(0);
+  devhost_set_status(resp, 0);
   const devhost::Rest_Client_Options opt = devhost::rest_client_options();
 
   std::string url;
@@ -148,7 +149,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
 
   std::unique_ptr<CURL, Curl_Free> easy(curl_easy_init());
   std::unique_ptr<curl_slist, Curl_Free> headers;
-  for (const auto& h : req.headers().list())
+  for (const auto& h : devhost_header_list(req.headers()))
   {
     curl_slist* next = curl_slist_append(headers.get(), (h.first + ": " + h.second).c_str());
     if (next == nullptr)
@@ -178,7 +179,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   long status = 0;
   if (easy)
     curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
-  resp.status(static_cast<int>(status));
+  devhost_set_status(resp, static_cast<int>(status));
 
   json_spirit::Value parsed;
   const char* failure = nullptr;

@@ -11,6 +11,8 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include "devhost/http_access.h"
+
 namespace devhost
 {
 namespace
@@ -41,7 +43,7 @@ size_t store_header(Exchange* ex, char* data, size_t length)
   {
     // A new status line (after a 1xx reply or a proxy's CONNECT answer)
     // starts a new set of headers.
-    ex->resp->headers().clear();
+    clear_headers(ex->resp->headers());
     ex->resp->parse_status_line(line.c_str());
     return length;
   }
@@ -51,7 +53,7 @@ size_t store_header(Exchange* ex, char* data, size_t length)
   std::string name = trim(line.data(), line.data() + colon);
   std::string value = trim(line.data() + colon + 1, line.data() + line.size());
   // Repeated fields combine into one comma-separated list (RFC 9110 5.3).
-  const char* old = ex->resp->headers().get(name.c_str(), true);
+  const char* old = header_value(ex->resp->headers(), name.c_str(), true);
   if (old != nullptr)
     value = std::string(old) + ", " + value;
   ex->resp->headers().put(name.c_str(), value.c_str(), true);

@@ -1,4 +1,5 @@
-// The development host's HTTP message types and helpers (host/http.h).
+// The development host's HTTP message types and helpers (host/http.h), and
+// its own access to them (devhost/http_access.h).
 #include "host/http.h"
 
 #include <sys/uio.h>
@@ -9,66 +10,12 @@
 
 #include <ace/OS_NS_stdlib.h>
 
+#include "devhost/http_access.h"
 #include "scrt/http_helpers.h"
 #include "scrt/http_response.h"
 
 namespace
 {
-// Indexed by the HTTP_HEAD_ identifiers; the count check below keeps the two
-// lists from drifting apart.
-const char* const HEADER_NAMES[] = {
-    "Accept",
-    "Accept-Charset",
-    "Accept-Encoding",
-    "Accept-Language",
-    "Accept-Ranges",
-    "Age",
-    "Allow",
-    "Cache-Control",
-    "Connection",
-    "Content-Disposition",
-    "Content-Encoding",
-    "Content-Language",
-    "Content-Length",
-    "Content-Location",
-    "Content-MD5",
-    "Content-Range",
-    "Content-Type",
-    "Cookie",
-    "Date",
-    "ETag",
-    "Expect",
-    "Expires",
-    "From",
-    "Host",
-    "If-Match",
-    "If-Modified-Since",
-    "If-None-Match",
-    "If-Range",
-    "If-Unmodified-Since",
-    "Last-Modified",
-    "Location",
-    "Max-Forwards",
-    "Pragma",
-    "Proxy-Authenticate",
-    "Proxy-Authorization",
-    "Range",
-    "Referer",
-    "Retry-After",
-    "Server",
-    "Set-Cookie",
-    "TE",
-    "Transfer-Encoding",
-    "Upgrade",
-    "User-Agent",
-    "Vary",
-    "Via",
-    "Warning",
-    "WWW-Authenticate",
-    "Authorization",
-};
-static_assert(sizeof HEADER_NAMES / sizeof HEADER_NAMES[0] == HTTP_HEAD_COUNT, "one name per header id");
-
 bool same_name(const std::string& a, const char* b, bool ignore_case)
 {
   return (ignore_case ? ::strcasecmp(a.c_str(), b) : std::strcmp(a.c_str(), b)) == 0;
@@ -101,107 +48,7 @@ void set_iovec(iovec& iov, const char* base, size_t len)
   iov.iov_len = len;
 }
 
-struct Status_Phrase
-{
-  int status;
-  const char* phrase;
-};
-
-// The phrases of RFC 9110 section 15, with 103 (RFC 8297), 428, 429, 431,
-// 511 (RFC 6585) and 451 (RFC 7725).
-const Status_Phrase STATUS_PHRASES[] = {
-    {100, "Continue"},
-    {101, "Switching Protocols"},
-    {103, "Early Hints"},
-    {200, "OK"},
-    {201, "Created"},
-    {202, "Accepted"},
-    {203, "Non-Authoritative Information"},
-    {204, "No Content"},
-    {205, "Reset Content"},
-    {206, "Partial Content"},
-    {300, "Multiple Choices"},
-    {301, "Moved Permanently"},
-    {302, "Found"},
-    {303, "See Other"},
-    {304, "Not Modified"},
-    {305, "Use Proxy"},
-    {307, "Temporary Redirect"},
-    {308, "Permanent Redirect"},
-    {400, "Bad Request"},
-    {401, "Unauthorized"},
-    {402, "Payment Required"},
-    {403, "Forbidden"},
-    {404, "Not Found"},
-    {405, "Method Not Allowed"},
-    {406, "Not Acceptable"},
-    {407, "Proxy Authentication Required"},
-    {408, "Request Timeout"},
-    {409, "Conflict"},
-    {410, "Gone"},
-    {411, "Length Required"},
-    {412, "Precondition Failed"},
-    {413, "Content Too Large"},
-    {414, "URI Too Long"},
-    {415, "Unsupported Media Type"},
-    {416, "Range Not Satisfiable"},
-    {417, "Expectation Failed"},
-    {421, "Misdirected Request"},
-    {422, "Unprocessable Content"},
-    {426, "Upgrade Required"},
-    {428, "Precondition Required"},
-    {429, "Too Many Requests"},
-    {431, "Request Header Fields Too Large"},
-    {451, "Unavailable For Legal Reasons"},
-    {500, "Internal Server Error"},
-    {501, "Not Implemented"},
-    {502, "Bad Gateway"},
-    {503, "Service Unavailable"},
-    {504, "Gateway Timeout"},
-    {505, "HTTP Version Not Supported"},
-    {511, "Network Authentication Required"},
-};
 }  // namespace
-
-const char* http_header_name(int id)
-{
-  return id >= 0 && id < HTTP_HEAD_COUNT ? HEADER_NAMES[id] : nullptr;
-}
-
-const char* http_method_string(int method)
-{
-  switch (method)
-  {
-    case HTTP_METHOD_OPTIONS:
-      return "OPTIONS";
-    case HTTP_METHOD_HEAD:
-      return "HEAD";
-    case HTTP_METHOD_GET:
-      return "GET";
-    case HTTP_METHOD_POST:
-      return "POST";
-    case HTTP_METHOD_PUT:
-      return "PUT";
-    case HTTP_METHOD_DELETE:
-      return "DELETE";
-    case HTTP_METHOD_TRACE:
-      return "TRACE";
-    case HTTP_METHOD_CONNECT:
-      return "CONNECT";
-    case HTTP_METHOD_PATCH:
-      return "PATCH";
-    default:
-      return "UNKNOWN";
-  }
-}
-
-const char* http_status_string(int status)
-{
-  for (const Status_Phrase& entry : STATUS_PHRASES)
-    if (entry.status == status)
-      return entry.phrase;
-  return "";
-}
 
 bool http_header_value_match(const char* value, const char* token, char sep)
 {
@@ -242,19 +89,34 @@ HTTP_Headers::HTTP_Headers() {}
 
 HTTP_Headers::~HTTP_Headers() {}
 
-const char* HTTP_Headers::get(const char* name, bool ignore_case) const
+const std::vector<std::pair<std::string, std::string>>& devhost_header_list(const HTTP_Headers& headers)
+{
+  return headers.list_;
+}
+
+const char* devhost::header_value(const HTTP_Headers& headers, const char* name, bool ignore_case)
 {
   if (name == nullptr)
     return nullptr;
-  for (const auto& header : list_)
+  for (const auto& header : devhost_header_list(headers))
     if (same_name(header.first, name, ignore_case))
       return header.second.c_str();
   return nullptr;
 }
 
+void devhost::clear_headers(HTTP_Headers& headers)
+{
+  // Names are unique, so each put removes the first header.
+  while (!devhost_header_list(headers).empty())
+  {
+    const std::string name = devhost_header_list(headers).front().first;
+    headers.put(name.c_str(), nullptr, true);
+  }
+}
+
 const char* HTTP_Headers::get(int id, bool ignore_case) const
 {
-  return get(http_header_name(id), ignore_case);
+  return devhost::header_value(*this, devhost::http_header_name(id), ignore_case);
 }
 
 void HTTP_Headers::put(const char* name, const char* value, bool ignore_case)
@@ -277,12 +139,7 @@ void HTTP_Headers::put(const char* name, const char* value, bool ignore_case)
 
 void HTTP_Headers::put(int id, const char* value, bool ignore_case)
 {
-  put(http_header_name(id), value, ignore_case);
-}
-
-void HTTP_Headers::clear()
-{
-  list_.clear();
+  put(devhost::http_header_name(id), value, ignore_case);
 }
 
 CGI_Base::CGI_Base() {}
@@ -312,7 +169,7 @@ void CGI_Base::content_type(const char* val)
 
 int CGI_Base::iovec_count() const
 {
-  return static_cast<int>(headers_.list().size()) * IOVECS_PER_HEADER;
+  return static_cast<int>(devhost_header_list(headers_).size()) * IOVECS_PER_HEADER;
 }
 
 int CGI_Base::to_iovec(iovec* iov, int n) const
@@ -322,7 +179,7 @@ int CGI_Base::to_iovec(iovec* iov, int n) const
   if (iov == nullptr || n < IOVECS_PER_HEADER)
     return 0;
   int filled = 0;
-  for (const auto& header : headers_.list())
+  for (const auto& header : devhost_header_list(headers_))
   {
     if (n - filled < IOVECS_PER_HEADER)
       break;
@@ -338,12 +195,22 @@ CGI_Response::CGI_Response(unsigned status_class) : status_class_(status_class),
 
 CGI_Response::~CGI_Response() {}
 
+void devhost_set_status(CGI_Response& response, int status)
+{
+  response.status_ = status;
+}
+
 HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
     : method_(method), path_(path != nullptr ? path : ""), encode_path_(encode_path)
 {
 }
 
 HTTP_Request::~HTTP_Request() {}
+
+bool devhost_encode_path(const HTTP_Request& request)
+{
+  return request.encode_path_;
+}
 
 int HTTP_Request::method() const
 {
@@ -382,7 +249,7 @@ bool HTTP_Response::parse_status_line(const char* line)
   if (code < 100 || (*p != '\0' && *p != ' ' && *p != '\r' && *p != '\n'))
     return false;
 
-  status(code);
+  devhost_set_status(*this, code);
   minor_version_ = minor;
   return true;
 }

@@ -10,6 +10,7 @@
 
 #include <ace/Log_Msg.h>
 
+#include "devhost/http_access.h"
 #include "devhost/json_reader.h"
 #include "devhost/rest_options.h"
 #include "devhost/services/curl_exchange.h"
@@ -52,7 +53,7 @@ bool has_line_break(const std::string& text)
 
 void warn_clock_skew(const HTTP_Response& resp, const std::string& origin)
 {
-  const char* date = resp.headers().get("Date", true);
+  const char* date = devhost::header_value(resp.headers(), "Date", true);
   if (date == nullptr)
     return;
   time_t theirs = curl_getdate(date, nullptr);
@@ -105,8 +106,8 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
 {
   if (body != nullptr)
     *body = json_spirit::Value();
-  resp.status(0);
-  resp.headers().clear();
+  devhost_set_status(resp, 0);
+  devhost::clear_headers(resp.headers());
 
   const char* method = http_method_string(req.method());
   if (impl_->host_.empty() || impl_->port_ == 0)
@@ -123,7 +124,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   devhost::Request_Url url;
   std::string url_error;
   if (!devhost::make_request_url(impl_->ssl_, impl_->host_, impl_->port_,
-                                 req.path() != nullptr ? req.path() : "", req.encode_path(),
+                                 req.path() != nullptr ? req.path() : "", devhost_encode_path(req),
                                  req.query_string(), url, url_error))
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: %C failed: %C\n"), method, url_error.c_str()));
@@ -175,7 +176,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   devhost::Curl_Slist_Ptr headers;
   bool has_accept = false;
   std::string bad_header;
-  for (const std::pair<std::string, std::string>& h : req.headers().list())
+  for (const std::pair<std::string, std::string>& h : devhost_header_list(req.headers()))
   {
     if (has_line_break(h.first) || has_line_break(h.second) || h.first.empty())
     {
@@ -294,7 +295,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
   long status = 0;
   curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
   if (status > 0)
-    resp.status(static_cast<int>(status));
+    devhost_set_status(resp, static_cast<int>(status));
   warn_clock_skew(resp, origin);
 
   bool ok = false;
@@ -317,7 +318,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     }
     else if (!is_json)
     {
-      const char* type = resp.headers().get("Content-Type", true);
+      const char* type = devhost::header_value(resp.headers(), "Content-Type", true);
       ACE_ERROR((LM_ERROR,
                  ACE_TEXT("JSON_RESTful_Client: %C %C failed: the reply body (%d bytes, Content-Type %C) "
                           "is not JSON\n"),

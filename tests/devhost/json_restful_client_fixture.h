@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/http_access.h"
 #include "devhost/rest_options.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
@@ -57,7 +58,7 @@ inline Reply fetch(JSON_RESTful_Client& client, const std::string& path, const s
   r.ok = client.get(req, resp, &r.body);
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   r.status = resp.status();
-  const char* type = resp.headers().get("Content-Type", true);
+  const char* type = devhost::header_value(resp.headers(), "Content-Type", true);
   r.content_type = type != nullptr ? type : "";
   r.log = log.text();
   return r;

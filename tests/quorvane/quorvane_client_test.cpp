@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/http_access.h"
 #include "tests/support/canned_server.h"
 #include "tests/support/failed_get_log.h"
 #include "tests/support/log_capture.h"
@@ -82,7 +83,7 @@ std::string expected_signature(const std::string& secret, const std::string& tex
 
 std::string header(const HTTP_Request& req, const char* name)
 {
-  const char* v = req.headers().get(name, true);
+  const char* v = devhost::header_value(req.headers(), name, true);
   return v == nullptr ? std::string("<absent>") : std::string(v);
 }
 
@@ -305,7 +306,7 @@ TEST(LogFailedRequest, WritesTheRequestLineAndBothBodies)
   HTTP_Request req(HTTP_METHOD_GET, "/p", false);
   req.query_string_buffer() = "a=1";
   HTTP_Response resp;
-  resp.status(404);
+  devhost_set_status(resp, 404);
   const json_spirit::Value req_body(std::string("asked"));
   const json_spirit::Value res_body(7);
   Log_Capture log;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/http_access.h"
+
 namespace
 {
 typedef HTTP_Base<CGI_Response> Message;
@@ -56,16 +58,16 @@ TEST(Http_Base, SettersWriteTheHeaderTexts)
 {
   Message m;
   m.keep_alive(true);
-  EXPECT_STREQ(m.headers().get("connection", true), "Keep-Alive");
+  EXPECT_STREQ(devhost::header_value(m.headers(), "connection", true), "Keep-Alive");
   m.keep_alive(false);
-  EXPECT_STREQ(m.headers().get("Connection", true), "close");
+  EXPECT_STREQ(devhost::header_value(m.headers(), "Connection", true), "close");
   EXPECT_FALSE(m.keep_alive());
 
   m.chunked_transfer_encoding(true);
-  EXPECT_STREQ(m.headers().get("Transfer-Encoding", true), "chunked");
+  EXPECT_STREQ(devhost::header_value(m.headers(), "Transfer-Encoding", true), "chunked");
   EXPECT_TRUE(m.chunked_transfer_encoding());
   m.chunked_transfer_encoding(false);
-  EXPECT_EQ(m.headers().get("Transfer-Encoding", true), nullptr);
+  EXPECT_EQ(devhost::header_value(m.headers(), "Transfer-Encoding", true), nullptr);
 
   m.content_type("application/json");
   EXPECT_STREQ(m.content_type(), "application/json");
@@ -91,7 +93,7 @@ TEST(Http_Base, ContentLengthIsDecimalText)
   m.content_length(0);
   EXPECT_STREQ(m.headers().get(HTTP_HEAD_CONTENT_LENGTH, true), "0");
   m.content_length(UINT64_MAX);
-  EXPECT_STREQ(m.headers().get("Content-Length", true), "18446744073709551615");
+  EXPECT_STREQ(devhost::header_value(m.headers(), "Content-Length", true), "18446744073709551615");
   EXPECT_EQ(m.content_length(), UINT64_MAX);
 
   // strtoull in base 10: leading blanks skipped, stops at the first non-digit.

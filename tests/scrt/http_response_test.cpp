@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/http_access.h"
+
 namespace
 {
 /// Parses @a line into a response that already holds status 999 and
@@ -9,7 +11,7 @@ namespace
 std::string parse(const char* line, bool expected_result)
 {
   HTTP_Response r;
-  r.status(999);
+  devhost_set_status(r, 999);
   r.minor_version(5);
   EXPECT_EQ(r.parse_status_line(line), expected_result) << '"' << (line ? line : "(null)") << '"';
   return std::to_string(r.status()) + " " + std::to_string(r.minor_version());

@@ -77,8 +77,7 @@ enum
   HTTP_HEAD_VIA = 45,
   HTTP_HEAD_WARNING = 46,
   HTTP_HEAD_WWW_AUTHENTICATE = 47,
-  HTTP_HEAD_AUTHORIZATION = 48,
-  HTTP_HEAD_COUNT = 49
+  HTTP_HEAD_AUTHORIZATION = 48
 };
 
 /// The name of method @a method ("GET", ...), or "-".
@@ -111,23 +110,21 @@ public:
   HTTP_Headers();
   ~HTTP_Headers();
 
-  /// The value of header @a name, or null when absent.
-  const char* get(const char* name, bool ignore_case) const;
   /// The value of well-known header @a id, or null when absent.
   const char* get(int id, bool ignore_case) const;
   /// Sets (replaces) header @a name; a null @a value removes it.
   void put(const char* name, const char* value, bool ignore_case);
   /// Sets (replaces) well-known header @a id; a null @a value removes it.
   void put(int id, const char* value, bool ignore_case);
-  /// Removes every header.
-  void clear();
-
-  typedef std::vector<std::pair<std::string, std::string>> list_type;
-  /// The headers in the order they were first put.
-  const list_type& list() const { return list_; }
 
 private:
-  list_type list_;
+  // The development host's access to its own list (devhost/http_access.h);
+  // no part of the host's interface.
+  friend const std::vector<std::pair<std::string, std::string>>& devhost_header_list(
+      const HTTP_Headers& headers);
+
+  /// The headers in the order they were first put.
+  std::vector<std::pair<std::string, std::string>> list_;
 };
 
 /**
@@ -164,14 +161,17 @@ public:
   explicit CGI_Response(unsigned status_class);
   ~CGI_Response() override;
 
-  /// The message's CGI revision, as given to the constructor.
-  unsigned status_class() const { return status_class_; }
   /// The HTTP status; 0 until a reply has been received.
   int status() const { return status_; }
-  void status(int status) { status_ = status; }
 
 private:
-  unsigned status_class_;
+  // The development host's way to set the status (devhost/http_access.h);
+  // no part of the host's interface.
+  friend void devhost_set_status(CGI_Response& response, int status);
+
+  /// The message's CGI revision, as given to the constructor; kept, and
+  /// given no meaning here.
+  [[maybe_unused]] unsigned status_class_;
   int status_;
 };
 
@@ -190,12 +190,15 @@ public:
   virtual const char* path() const;
   /// The query string without "?"; "" when there is none, never null.
   virtual const char* query_string() const;
-  bool encode_path() const { return encode_path_; }
 
   /// The query text; callers append to it.
   std::string& query_string_buffer() { return query_; }
 
 private:
+  // The development host's access to the path's encoding flag
+  // (devhost/http_access.h); no part of the host's interface.
+  friend bool devhost_encode_path(const HTTP_Request& request);
+
   int method_;
   std::string path_;
   std::string query_;
