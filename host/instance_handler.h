@@ -51,10 +51,12 @@ public:
   virtual int update_options(const char* name, const char* user, const char* password,
                              json_spirit::Object& options);
 
-  /// The instance type given to the constructor.
-  const std::string& type() const { return type_; }
-
 private:
+  // The development host's access to the instance type
+  // (devhost/instance_access.h); no part of the host's interface.
+  friend const std::string& devhost_instance_type(const Instance_Handler& handler);
+
+  /// The instance type given to the constructor.
   std::string type_;
 };
 
@@ -68,6 +70,7 @@ typedef void (*Instance_Handler_Exterminator)(void*);
  * allocates with the non-throwing `new`; on null it sets `errno` to ENOMEM.
  * A throwing constructor releases the memory and lets the exception pass.
  */
-#define INSTANCE_HANDLER_FACTORY_DEFINE(CLS) HOST_HANDLER_FACTORY_DEFINE(Instance_Handler, Instance_Handler_Exterminator, CLS)
+#define INSTANCE_HANDLER_FACTORY_DEFINE(CLS) \
+  HOST_HANDLER_FACTORY_DEFINE(Instance_Handler, Instance_Handler_Exterminator, CLS)
 
 #endif /* HOST_INSTANCE_HANDLER_H */

@@ -1,8 +1,17 @@
+// The instance provider base (host/instance_handler.h) and the development
+// host's access to it (devhost/instance_access.h).
 #include "host/instance_handler.h"
+
+#include "devhost/instance_access.h"
 
 Instance_Handler::Instance_Handler(const char* type) : type_(type == nullptr ? "" : type) {}
 
 Instance_Handler::~Instance_Handler() {}
+
+const std::string& devhost_instance_type(const Instance_Handler& handler)
+{
+  return handler.type_;
+}
 
 int Instance_Handler::init(int, char**)
 {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "devhost/core/json_pointer.h"
+
 namespace json_spirit
 {
 JSON_Pointer::JSON_Pointer() : valid_(false) {}
@@ -78,12 +80,14 @@ bool JSON_Pointer::path(const char* text, bool throw_on_error)
   return true;
 }
 
-const Value* JSON_Pointer::resolve(const Value& doc) const
+}  // namespace json_spirit
+
+const json_spirit::Value* devhost::resolve_json_pointer(const std::vector<std::string>& tokens,
+                                                        const json_spirit::Value& doc)
 {
-  if (!valid_)
-    return nullptr;
+  using namespace json_spirit;
   const Value* v = &doc;
-  for (const std::string& token : tokens_)
+  for (const std::string& token : tokens)
   {
     if (v->type() == obj_type)
     {
@@ -107,5 +111,3 @@ const Value* JSON_Pointer::resolve(const Value& doc) const
   }
   return v;
 }
-
-}  // namespace json_spirit

@@ -2,11 +2,13 @@
 // but a plain string gives false, the target untouched.
 #include "host/json_spirit_utils.h"
 
+#include "devhost/core/json_pointer.h"
+
 namespace json_spirit
 {
 bool JSON_Pointer::get(const Value& doc, std::string& out) const
 {
-  const Value* v = resolve(doc);
+  const Value* v = valid_ ? devhost::resolve_json_pointer(tokens_, doc) : nullptr;
   if (v == nullptr)
     return false;
   if (v->type() == str_type)

@@ -2,13 +2,15 @@
 // anything but a string throws (the development host's gives false).
 #include "host/json_spirit_utils.h"
 
+#include "devhost/core/json_pointer.h"
+
 #include <stdexcept>
 
 namespace json_spirit
 {
 bool JSON_Pointer::get(const Value& doc, std::string& out) const
 {
-  const Value* v = resolve(doc);
+  const Value* v = valid_ ? devhost::resolve_json_pointer(tokens_, doc) : nullptr;
   if (v == nullptr)
     return false;
   if (v->type() == str_type)

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "devhost/instance_access.h"
 #include "host/instance_handler.h"
 #include "host/json_rpc.h"
 
@@ -105,7 +106,7 @@ TEST_F(Module, FactoryWritesTheDisposerAndReturnsDistinctObjects)
   Instance_Handler* b = make_(nullptr);
   ASSERT_NE(nullptr, b);
   EXPECT_NE(a, b);
-  EXPECT_EQ("quorvane", a->type());
+  EXPECT_EQ("quorvane", devhost_instance_type(*a));
   dispose(a);
   dispose(b);
   dispose(nullptr);

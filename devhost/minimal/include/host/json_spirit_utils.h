@@ -62,9 +62,6 @@ public:
   bool get(const Value& doc, std::string& out) const;
 
 private:
-  /// The value the path resolves to in @a doc, or null when it does not resolve.
-  const Value* resolve(const Value& doc) const;
-
   std::vector<std::string> tokens_;
   bool valid_;
 };
