@@ -53,11 +53,6 @@ public:
 class HOST_EXPORT Value
 {
 public:
-  struct Null
-  {
-    bool operator==(const Null&) const { return true; }
-  };
-
   /// A shared null value, for callers that need a `const Value&`.
   static const Value null;
 
@@ -100,6 +95,12 @@ public:
   bool operator!=(const Value& other) const { return !(*this == other); }
 
 private:
+  /// The null alternative.
+  struct Null
+  {
+    bool operator==(const Null&) const { return true; }
+  };
+
   /**
    * The secure string alternative.  A secret of up to 15 characters lives
    * in the string object, inside whatever block holds the value (a map node

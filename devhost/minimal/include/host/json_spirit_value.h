@@ -45,11 +45,6 @@ typedef std::vector<Value> Array;
 class HOST_EXPORT Value
 {
 public:
-  struct Null
-  {
-    bool operator==(const Null&) const { return true; }
-  };
-
   /// A shared null value, for callers that need a `const Value&`.
   static const Value null;
 
@@ -92,6 +87,12 @@ public:
   bool operator!=(const Value& other) const { return !(*this == other); }
 
 private:
+  /// The null alternative.
+  struct Null
+  {
+    bool operator==(const Null&) const { return true; }
+  };
+
   template <typename T>
   const T& get(Value_type want) const
   {
