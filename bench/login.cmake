@@ -5,7 +5,7 @@
 # key), which is only built when the tests are.
 if(TARGET test_support)
   quorvane_add_bench(bench_login
-    SOURCES login_bench.cpp scrt_alloc_counter.cpp
+    SOURCES sign_bench.cpp login_bench.cpp scrt_alloc_counter.cpp
     LIBS quorvane_code test_support CURL::libcurl OpenSSL::Crypto)
   # The module is loaded with dlopen and the emulator run as a program:
   # neither is a link dependency.

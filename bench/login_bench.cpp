@@ -1,10 +1,5 @@
-// The login against its floors, in one run.
-//
-// sign: the module's request signing (clock, text to sign, HMAC-SHA256,
-// Base64, percent-encoding, three headers on a new request) against bare
-// OpenSSL calls: one MAC context fetched once and re-keyed per call, Base64
-// by EVP_EncodeBlock and the percent-encoding written out below, into stack
-// buffers.
+// The login against its floors, in one run; the signing cases are in
+// sign_bench.cpp, what both share in login_bench.h.
 //
 // login: one warm login through the module loaded with dlopen, as the host
 // makes it (handle_object_i with a fresh request), against what such a
@@ -23,7 +18,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -31,120 +25,23 @@
 
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
-#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
 #include "bench/bench_support.h"
-#include "devhost/http_access.h"
+#include "bench/login_bench.h"
 #include "devhost/json_reader.h"
 #include "devhost/rest_options.h"
 #include "devhost/services/curl_pool.h"
 #include "devhost/services/openssl_util.h"
-#include "host/crypto.h"
-#include "host/http.h"
-#include "host/json_restful_client.h"
 #include "host/json_rpc.h"
-#include "quorvane/common/auth_info.h"
-#include "quorvane/core/quorvane_client.h"
-#include "scrt/http_helpers.h"
-#include "scrt/snprintf_t.h"
-#include "scrt/time_constants.h"
 #include "tests/support/login_fixture.h"
 #include "tests/support/mock_service.h"
 
-// scrt_alloc_counter.cpp: malloc, calloc and realloc calls so far, or -1.
-long scrt_allocation_count();
-
 namespace
 {
-const char AK[] = "AK-bench-0001";
-// Longer than a small string, as account secrets are.
-const char SK[] = "the account's secret key / with + and = signs";
-const char VERSION[] = "7.1.0";
-const char SETTINGS[] = "/fcc/v1/settings";
-
-/// The signing client with its signing step reachable.
-class Signing_Client : public quorvane::Quorvane_Client
-{
-public:
-  explicit Signing_Client(const quorvane::Auth_Info& info) : Quorvane_Client(info) {}
-  using Quorvane_Client::sign;
-};
-
-/// "Client-Now" of a request signed now: whole seconds, in milliseconds.
-std::string client_now()
-{
-  return std::to_string(static_cast<long long>(std::time(nullptr)) * 1000);
-}
-
-/// The text the service signs for the settings request at @a now.
-std::string text_to_sign(const std::string& now)
-{
-  return now + "_" + AK + "_" + SETTINGS + "_";
-}
-
-/**
- * The signing floor: HMAC-SHA256 through one MAC context fetched once and
- * given the key on every call, Base64, and percent-encoding of every byte
- * but A-Z a-z 0-9 - _ . ~ as "%" and two upper-case digits.
- */
-class Mac_Floor
-{
-public:
-  /// Room for the percent-encoded Base64 of any digest.
-  static const std::size_t OUT_SIZE = 3 * 4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1;
-
-  Mac_Floor()
-      : mac_(EVP_MAC_fetch(nullptr, "HMAC", nullptr)), ctx_(mac_ ? EVP_MAC_CTX_new(mac_.get()) : nullptr)
-  {
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, const_cast<char*>("SHA256"), 0),
-        OSSL_PARAM_construct_end()};
-    if (!ctx_ || EVP_MAC_CTX_set_params(ctx_.get(), params) != 1)
-      throw std::runtime_error("cannot prepare the MAC context");
-  }
-
-  /// Writes the signature of @a text under @a key to @a out (OUT_SIZE
-  /// bytes, terminated); its length, or 0 on failure.
-  std::size_t sign(const std::string& key, const std::string& text, char* out)
-  {
-    unsigned char mac[EVP_MAX_MD_SIZE];
-    unsigned char b64[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
-    std::size_t len = 0;
-    const unsigned char* k = reinterpret_cast<const unsigned char*>(key.data());
-    const unsigned char* t = reinterpret_cast<const unsigned char*>(text.data());
-    if (EVP_MAC_init(ctx_.get(), k, key.size(), nullptr) != 1 ||
-        EVP_MAC_update(ctx_.get(), t, text.size()) != 1 ||
-        EVP_MAC_final(ctx_.get(), mac, &len, sizeof mac) != 1)
-      return 0;
-    int n = EVP_EncodeBlock(b64, mac, static_cast<int>(len));
-    static const char HEX[] = "0123456789ABCDEF";
-    char* p = out;
-    for (int i = 0; i < n; ++i)
-    {
-      unsigned char c = b64[i];
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-          c == '_' || c == '.' || c == '~')
-      {
-        *p++ = static_cast<char>(c);
-      }
-      else
-      {
-        *p++ = '%';
-        *p++ = HEX[c >> 4];
-        *p++ = HEX[c & 15];
-      }
-    }
-    *p = '\0';
-    return static_cast<std::size_t>(p - out);
-  }
-
-private:
-  devhost::Mac_Ptr mac_;
-  devhost::Mac_Ctx_Ptr ctx_;
-};
+using namespace login_bench;
 
 /// A channel that checks each reply against the success reply and counts.
 class Counting_Channel : public JSON_RPC_Channel
@@ -270,162 +167,6 @@ void login_once(const JSON_RPC_Channel_var& chn, const json_spirit::Value& param
   req->params = params;
   setup->module.handler().handle_object_i(chn, obj);
 }
-
-/// Heap allocations per timed iteration, from the process-wide count
-/// (malloc, calloc, realloc; operator new, libcurl and OpenSSL end there).
-/// Reads -1 under a sanitizer.
-void report_allocs(benchmark::State& state, long before)
-{
-  const long after = scrt_allocation_count();
-  state.counters["allocs/op"] =
-      before < 0 || state.iterations() == 0 ? -1.0 : static_cast<double>(after - before) / state.iterations();
-}
-
-/// The allocations, and the number of wrong results, which fails the case.
-void report(benchmark::State& state, long failures, long allocs_before)
-{
-  report_allocs(state, allocs_before);
-  state.counters["failures"] = static_cast<double>(failures);
-  if (failures != 0)
-    state.SkipWithError("some results were wrong");
-}
-
-// ---------------------------------------------------------------- sign
-
-quorvane::Auth_Info account()
-{
-  quorvane::Auth_Info info;
-  info.host = "127.0.0.1";
-  info.access_key = AK;
-  info.secret_key.assign(SK, sizeof SK - 1);
-  return info;
-}
-
-void sign(benchmark::State& state)
-{
-  Signing_Client client(account());
-  // Before timing: the module's signature is the floor's, for the same
-  // Client-Now.
-  {
-    HTTP_Request req(HTTP_METHOD_GET, SETTINGS, false);
-    Mac_Floor floor;
-    char want[Mac_Floor::OUT_SIZE];
-    const char* now = nullptr;
-    const char* got = nullptr;
-    if (!client.sign(SETTINGS, nullptr, req) ||
-        (now = devhost::header_value(req.headers(), "Client-Now", true)) == nullptr ||
-        (got = devhost::header_value(req.headers(), "X-Auth-Signature", true)) == nullptr ||
-        floor.sign(SK, text_to_sign(now), want) == 0 || std::string(want) != got)
-    {
-      state.SkipWithError("the module's signature differs from the floor's");
-      return;
-    }
-  }
-  // The path as get() hands it over, a string made once.
-  const std::string uri = SETTINGS;
-  long failures = 0;
-  const long allocs = scrt_allocation_count();
-  // The request is the caller's (get() makes it before signing); sign's
-  // work is to compute the signature and put the three headers on it, which
-  // replace the previous iteration's.
-  HTTP_Request req(HTTP_METHOD_GET, uri.c_str(), false);
-  for (auto _ : state)
-  {
-    if (!client.sign(uri, nullptr, req))
-      ++failures;
-    benchmark::DoNotOptimize(&req);
-  }
-  report(state, failures, allocs);
-}
-BENCHMARK(sign)->ComputeStatistics("min", min_of);
-
-void sign_floor(benchmark::State& state)
-{
-  Mac_Floor floor;
-  const std::string key = SK;
-  const std::string text = text_to_sign(client_now());
-  char out[Mac_Floor::OUT_SIZE];
-  long failures = 0;
-  const long allocs = scrt_allocation_count();
-  for (auto _ : state)
-  {
-    if (floor.sign(key, text, out) == 0)
-      ++failures;
-    benchmark::DoNotOptimize(out);
-  }
-  report(state, failures, allocs);
-}
-BENCHMARK(sign_floor)->ComputeStatistics("min", min_of);
-
-// Where sign's time goes: each step as sign does it, alone.  The text to
-// sign (clock, its decimal form, the bounded formatter), the host's HMAC
-// with its Base64, the host's percent-encoder into a new string, and a new
-// request given the three headers.
-void sign_part_text(benchmark::State& state)
-{
-  const long allocs = scrt_allocation_count();
-  for (auto _ : state)
-  {
-    const std::string millisec = std::to_string(static_cast<long long>(std::time(nullptr)) * MSEC_PER_SEC);
-    snprintf_t<128> str("%s_%s_%s_%s", millisec.c_str(), AK, SETTINGS, "");
-    benchmark::DoNotOptimize(str.c_str());
-  }
-  report_allocs(state, allocs);
-}
-BENCHMARK(sign_part_text)->ComputeStatistics("min", min_of);
-
-void sign_part_hmac(benchmark::State& state)
-{
-  const std::string text = text_to_sign(client_now());
-  long failures = 0;
-  const long allocs = scrt_allocation_count();
-  for (auto _ : state)
-  {
-    HMAC_Generator gen(SK, sizeof SK - 1, text.data(), static_cast<unsigned long>(text.size()), "sha256",
-                       true);
-    if (!gen)
-      ++failures;
-    benchmark::DoNotOptimize(gen.get());
-  }
-  report(state, failures, allocs);
-}
-BENCHMARK(sign_part_hmac)->ComputeStatistics("min", min_of);
-
-void sign_part_encode(benchmark::State& state)
-{
-  const std::string text = text_to_sign(client_now());
-  HMAC_Generator gen(SK, sizeof SK - 1, text.data(), static_cast<unsigned long>(text.size()), "sha256", true);
-  const char* b64 = reinterpret_cast<const char*>(gen.get());
-  const long allocs = scrt_allocation_count();
-  for (auto _ : state)
-  {
-    std::string encoded;
-    http_encode_string(b64, HUT_FLAG_SLASH | HUT_FLAG_UPPERCASE, encoded);
-    benchmark::DoNotOptimize(encoded.data());
-  }
-  report_allocs(state, allocs);
-}
-BENCHMARK(sign_part_encode)->ComputeStatistics("min", min_of);
-
-void sign_part_headers(benchmark::State& state)
-{
-  const std::string now = client_now();
-  Mac_Floor floor;
-  char sig[Mac_Floor::OUT_SIZE];
-  floor.sign(SK, text_to_sign(now), sig);
-  const long allocs = scrt_allocation_count();
-  for (auto _ : state)
-  {
-    HTTP_Request req(HTTP_METHOD_GET, SETTINGS, false);
-    HTTP_Headers& headers = req.headers();
-    headers.put("Client-Now", now.c_str(), true);
-    headers.put("X-Auth-Accesskey", AK, true);
-    headers.put("X-Auth-Signature", sig, true);
-    benchmark::DoNotOptimize(&req);
-  }
-  report_allocs(state, allocs);
-}
-BENCHMARK(sign_part_headers)->ComputeStatistics("min", min_of);
 
 // ---------------------------------------------------------------- login
 
