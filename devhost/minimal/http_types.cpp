@@ -17,61 +17,6 @@
 
 namespace
 {
-// Indexed by the HTTP_HEAD_ identifiers (the standard field names).
-const char* const HEADER_NAMES[] = {
-    "Accept",
-    "Accept-Charset",
-    "Accept-Encoding",
-    "Accept-Language",
-    "Accept-Ranges",
-    "Age",
-    "Allow",
-    "Cache-Control",
-    "Connection",
-    "Content-Disposition",
-    "Content-Encoding",
-    "Content-Language",
-    "Content-Length",
-    "Content-Location",
-    "Content-MD5",
-    "Content-Range",
-    "Content-Type",
-    "Cookie",
-    "Date",
-    "ETag",
-    "Expect",
-    "Expires",
-    "From",
-    "Host",
-    "If-Match",
-    "If-Modified-Since",
-    "If-None-Match",
-    "If-Range",
-    "If-Unmodified-Since",
-    "Last-Modified",
-    "Location",
-    "Max-Forwards",
-    "Pragma",
-    "Proxy-Authenticate",
-    "Proxy-Authorization",
-    "Range",
-    "Referer",
-    "Retry-After",
-    "Server",
-    "Set-Cookie",
-    "TE",
-    "Transfer-Encoding",
-    "Upgrade",
-    "User-Agent",
-    "Vary",
-    "Via",
-    "Warning",
-    "WWW-Authenticate",
-    "Authorization",
-};
-static_assert(sizeof HEADER_NAMES / sizeof HEADER_NAMES[0] == devhost::HTTP_HEAD_COUNT,
-              "one name per header id");
-
 // The reason phrases of RFC 9110 section 15 the services of this module use.
 struct Status_Phrase
 {
@@ -107,11 +52,6 @@ std::string trimmed(const char* begin, const char* end)
   return std::string(begin, end);
 }
 }  // namespace
-
-const char* devhost::http_header_name(int id)
-{
-  return id >= 0 && id < HTTP_HEAD_COUNT ? HEADER_NAMES[id] : nullptr;
-}
 
 const char* http_method_string(int method)
 {
