@@ -2,11 +2,18 @@
 
 #include <httplib.h>
 
+#include <strings.h>
+
 #include <chrono>
 #include <stdexcept>
 
 namespace test_support
 {
+bool Header_Name_Less::operator()(const std::string& a, const std::string& b) const
+{
+  return ::strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
 Canned_Server::Canned_Server(int status, const std::string& body, const std::string& address)
     : server_(new httplib::Server), port_(0), status_(status), body_(body), requests_(0), holding_(false)
 {
@@ -25,6 +32,8 @@ Canned_Server::Canned_Server(int status, const std::string& body, const std::str
                  changed_.notify_all();
                  changed_.wait(guard, [this] { return !holding_; });
                  res.status = status_;
+                 for (const auto& h : extra_headers_)
+                   res.set_header(h.first, h.second);
                  res.set_content(body_, "application/json");
                });
   // One request per connection: a kept-alive connection would hold the
@@ -56,11 +65,13 @@ Canned_Server::~Canned_Server()
   thread_.join();
 }
 
-void Canned_Server::answer(int status, const std::string& body)
+void Canned_Server::answer(int status, const std::string& body,
+                           const std::map<std::string, std::string>& headers)
 {
   std::lock_guard<std::mutex> guard(lock_);
   status_ = status;
   body_ = body;
+  extra_headers_ = headers;
 }
 
 Received_Request Canned_Server::last() const

@@ -15,20 +15,27 @@ class Server;
 
 namespace test_support
 {
+/// Orders header names case-insensitively (ASCII), as HTTP compares them.
+struct Header_Name_Less
+{
+  bool operator()(const std::string& a, const std::string& b) const;
+};
+
 /// What a canned server received last.
 struct Received_Request
 {
   std::string method;
   std::string path;
   std::string query;  ///< raw, without "?"
-  /// Header values as the server library gives them: percent-decoded.
-  std::map<std::string, std::string> headers;
+  /// Header values as the server library gives them: percent-decoded;
+  /// looked up by name in any case.
+  std::map<std::string, std::string, Header_Name_Less> headers;
 };
 
 /**
  * An HTTP server on 127.0.0.1 (or the loopback @a address, e.g. "::1") and
  * an ephemeral port, in this process, that answers every request with the
- * status and body it is given.  Started by
+ * status, body and extra headers it is given.  Started by
  * the constructor, which returns once it accepts connections (or throws
  * when it does not within 10 s); stopped by the destructor, which first
  * lets every held request go.
@@ -42,7 +49,10 @@ public:
   Canned_Server& operator=(const Canned_Server&) = delete;
 
   int port() const { return port_; }
-  void answer(int status, const std::string& body);
+  /// Answers from now on with @a status, @a body (as application/json) and
+  /// the headers @a headers (name, value), e.g. a redirect's Location.
+  void answer(int status, const std::string& body,
+              const std::map<std::string, std::string>& headers = std::map<std::string, std::string>());
   Received_Request last() const;
   int requests() const;
 
@@ -62,6 +72,7 @@ private:
   mutable std::condition_variable changed_;
   int status_;
   std::string body_;
+  std::map<std::string, std::string> extra_headers_;
   Received_Request last_;
   int requests_;
   bool holding_;

@@ -17,6 +17,9 @@ struct Log_Record
   int status = 0;
 };
 
+/// Equal priority, status and text; the text of a body line ("request
+/// body:" or "response body:" and a JSON text) is compared as the JSON value
+/// it parses to, since its layout is the host's dumper's.
 bool operator==(const Log_Record& a, const Log_Record& b);
 /// For test failure messages: "{status, priority, "text"}".
 std::ostream& operator<<(std::ostream& out, const Log_Record& r);

@@ -5,17 +5,60 @@
 #include <chrono>
 #include <stdexcept>
 
+#include <nlohmann/json.hpp>
+
 #include "devhost/json_reader.h"
 #include "devhost/json_rpc_messages.h"
 #include "devhost/key_store.h"
-#include "host/json_spirit_utils.h"
 
 namespace test_support
 {
+namespace
+{
+nlohmann::json to_nlohmann(const json_spirit::Value& v)
+{
+  switch (v.type())
+  {
+    case json_spirit::obj_type:
+    {
+      nlohmann::json obj = nlohmann::json::object();
+      for (const auto& member : v.get_obj())
+        obj[member.first] = to_nlohmann(member.second);
+      return obj;
+    }
+    case json_spirit::array_type:
+    {
+      nlohmann::json list = nlohmann::json::array();
+      for (const json_spirit::Value& item : v.get_array())
+        list.push_back(to_nlohmann(item));
+      return list;
+    }
+    case json_spirit::str_type:
+      return v.get_str();
+    case json_spirit::secure_str_type:
+      return std::string(v.get_secure_str().data(), v.get_secure_str().size());
+    case json_spirit::bool_type:
+      return v.get_bool();
+    case json_spirit::int_type:
+      return v.get_int64();
+    case json_spirit::real_type:
+      return v.get_real();
+    case json_spirit::null_type:
+      break;
+  }
+  return nullptr;
+}
+}  // namespace
+
+std::string canonical_json(const json_spirit::Value& v)
+{
+  return to_nlohmann(v).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
 int Recording_Channel::send(JSON_RPC_Object_var obj)
 {
   std::lock_guard<std::mutex> guard(lock_);
-  replies_.push_back(json_spirit::JSON_Dump(devhost::to_json(*obj), false));
+  replies_.push_back(canonical_json(devhost::to_json(*obj)));
   sent_.notify_all();
   return 0;
 }

@@ -14,7 +14,16 @@
 
 namespace test_support
 {
-/// A channel that keeps the JSON text of every reply sent through it.
+/**
+ * The canonical JSON text of @a v, written here and not by the host: no
+ * white space, members sorted by key, a secure string in clear.  Replies
+ * are compared as this text, so a test compares values whatever layout the
+ * host's own dumper has.
+ */
+std::string canonical_json(const json_spirit::Value& v);
+
+/// A channel that keeps the canonical JSON text (`canonical_json`) of every
+/// reply sent through it.
 class Recording_Channel : public JSON_RPC_Channel
 {
 public:
