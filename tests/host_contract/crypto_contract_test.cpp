@@ -1,6 +1,7 @@
 // The host's crypto and key store as the module relies on them: the RSA
 // decoder on the secret key, the HMAC generator of the request signature,
-// and the appliance's private key.
+// and the appliance's private key (on the Wycheproof vectors:
+// crypto_vectors_contract_test.cpp).
 
 #include <cstdlib>
 #include <cstring>

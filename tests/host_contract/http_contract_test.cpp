@@ -1,22 +1,15 @@
-// The host's HTTP messages, helpers and REST client as the signed GET and
-// its failure log rely on them.  The REST checks run against a server of
-// their own on 127.0.0.1.
+// The host's HTTP messages and helpers as the signed GET and its failure
+// log rely on them (the REST client: rest_client_contract_test.cpp).
 
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "host/http.h"
-#include "host/json_restful_client.h"
-#include "host/json_spirit_utils.h"
-#include "host/json_spirit_value.h"
 #include "scrt/http_response.h"
-#include "tests/support/canned_server.h"
 
 namespace
 {
-using json_spirit::Value;
-using test_support::Canned_Server;
 
 // The signed GET builds its request this way, appends the query string to
 // the buffer, and the failure line reads method, path and query back; the
@@ -58,6 +51,29 @@ TEST(Http, HeadersByIdPutGetAndRemove)
   EXPECT_EQ(42u, resp.content_length());
 }
 
+// The message accessors read a message's headers by id, and a message's
+// headers come by name (as a reply carries them): each id the accessors use
+// must stand for its standard name (RFC 9110), or keep-alive, length and
+// type are read from another header.
+TEST(Http, HeaderIdsStandForTheirStandardNames)
+{
+  struct Row
+  {
+    int id;
+    const char* name;
+  } rows[] = {{HTTP_HEAD_CONNECTION, "Connection"},
+              {HTTP_HEAD_CONTENT_LENGTH, "Content-Length"},
+              {HTTP_HEAD_CONTENT_TYPE, "Content-Type"},
+              {HTTP_HEAD_TRANSFER_ENCODING, "Transfer-Encoding"}};
+  for (const Row& row : rows)
+  {
+    HTTP_Response resp;
+    resp.headers().put(row.name, "by name", true);
+    const char* got = resp.headers().get(row.id, true);
+    EXPECT_STREQ("by name", got != nullptr ? got : "(none)") << row.name << " (id " << row.id << ")";
+  }
+}
+
 // The failure line prints both names with %s: a null would crash the log
 // call.  The module's tests expect the usual names (RFC 9110).
 TEST(Http, MethodAndStatusNamesForTheFailureLine)
@@ -91,78 +107,6 @@ TEST(Http, EncodeStringWithTheSignaturesFlags)
   std::string out = "X-Auth-Signature: ";
   EXPECT_TRUE(http_encode_string("ab/+=Z9 -_.~", 5, out));
   EXPECT_EQ("X-Auth-Signature: ab%2F%2B%3DZ9%20-_.~", out);
-}
-
-// The signed GET: a 2xx JSON reply is a successful exchange with its body;
-// the request carries the signature headers and the query as put on it.
-TEST(RestClient, A2xxJsonReplyGivesTheBodyAndTheRequestArrivesUnchanged)
-{
-  Canned_Server server(200, R"({"result_code": 10000, "data": {"aboutus_version": "4.2.0"}})");
-  JSON_RESTful_Client client(true);
-  client.reset("127.0.0.1", static_cast<unsigned short>(server.port()), false);
-  HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
-  req.query_string_buffer() += "a=1&b=x%2By";
-  req.headers().put("Client-Now", "1700000000000", true);
-  req.headers().put("X-Auth-Accesskey", "AK", true);
-  req.headers().put("X-Auth-Signature", "ab%2F%3D", true);
-  HTTP_Response resp;
-  Value body;
-  ASSERT_TRUE(client.get(req, resp, &body));
-  EXPECT_EQ(200, resp.status());
-  ASSERT_EQ(json_spirit::obj_type, body.type());
-  EXPECT_EQ(10000, json_spirit::object_get_int64_or_throw(body.get_obj(), "result_code"));
-
-  test_support::Received_Request got = server.last();
-  EXPECT_EQ("GET", got.method);
-  EXPECT_EQ("/fcc/v1/settings", got.path);
-  EXPECT_EQ("a=1&b=x%2By", got.query);
-  EXPECT_EQ("1700000000000", got.headers["Client-Now"]);
-  EXPECT_EQ("AK", got.headers["X-Auth-Accesskey"]);
-  // The server library percent-decodes header values.
-  EXPECT_EQ("ab/=", got.headers["X-Auth-Signature"]);
-}
-
-// The module hands reset the login's "host" as given: a name, an IPv4
-// address or an IPv6 literal, bare or in brackets ("::1" and "[::1]" both
-// log in).
-TEST(RestClient, ResetTakesAnIpv6LiteralBareOrInBrackets)
-{
-  Canned_Server server(200, R"({"result_code": 10000})", "::1");
-  for (const char* host : {"::1", "[::1]"})
-  {
-    JSON_RESTful_Client client(true);
-    client.reset(host, static_cast<unsigned short>(server.port()), false);
-    HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
-    HTTP_Response resp;
-    Value body;
-    EXPECT_TRUE(client.get(req, resp, &body)) << host;
-    EXPECT_EQ(200, resp.status()) << host;
-  }
-}
-
-// A refused signature (403 with a JSON body) and a body that is not JSON
-// must fail the exchange, with the status readable for the failure line.
-// What the body then holds is the host's choice and not checked.
-TEST(RestClient, ANon2xxReplyOrABodyThatIsNotJsonFails)
-{
-  struct Row
-  {
-    int status;
-    const char* body;
-  } rows[] = {
-      {403, R"({"result_code": 40300})"}, {500, R"({"result_code": 10000})"}, {200, "<html>not JSON</html>"}};
-  Canned_Server server(200, "");
-  for (const Row& row : rows)
-  {
-    server.answer(row.status, row.body);
-    JSON_RESTful_Client client(true);
-    client.reset("127.0.0.1", static_cast<unsigned short>(server.port()), false);
-    HTTP_Request req(HTTP_METHOD_GET, "/fcc/v1/settings", false);
-    HTTP_Response resp;
-    Value body;
-    EXPECT_FALSE(client.get(req, resp, &body)) << row.status << " " << row.body;
-    EXPECT_EQ(row.status, resp.status()) << row.body;
-  }
 }
 
 }  // namespace

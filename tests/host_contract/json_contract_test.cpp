@@ -7,6 +7,7 @@
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "host/json_spirit_utils.h"
 #include "host/json_spirit_value.h"
@@ -53,8 +54,9 @@ TEST(Json, ValueKindsAndTheirNumbering)
 }
 
 // The secret check writes the decrypted key back as a Value made from a
-// moved secure_string, and the credentials read it from there: were the
-// kind lost, the secret would travel in a plain (unwiped) string.
+// moved secure_string, and the credentials read it from a copy of the
+// params: were the kind lost, the secret would travel in a plain (unwiped)
+// string.
 TEST(Json, ASecureStringValueKeepsItsKind)
 {
   Object obj;
@@ -65,6 +67,11 @@ TEST(Json, ASecureStringValueKeepsItsKind)
   EXPECT_EQ("a secret longer than fifteen bytes", std::string(out.c_str(), out.size()));
   EXPECT_EQ("a secret longer than fifteen bytes",
             std::string(object_get_secure_str_or_throw(obj, "k").c_str()));
+  // The handler hands the credentials loader a copy of the params.
+  const Value copy(obj);
+  EXPECT_EQ(secure_str_type, copy.get_obj().at("k").type());
+  EXPECT_EQ("a secret longer than fifteen bytes",
+            std::string(object_get_secure_str_or_throw(copy.get_obj(), "k").c_str()));
 }
 
 // The credentials loader and the result code reader take the body with
@@ -101,42 +108,46 @@ TEST(Json, ThrowingGettersGiveTheValueOrThrowForAMissingKey)
   EXPECT_THROW(object_get_uint64_or_throw(obj, "missing"), std::exception);
 }
 
-// The credentials loader reads every member with the non-throwing getters:
-// an absent member must leave the default (port 30188, ssl false) and must
-// not throw.
-TEST(Json, NonThrowingGettersLeaveTheVariableForAMissingKey)
+// The credentials loader reads each member with the non-throwing getters,
+// after it found the member present and of the getter's JSON kind (so what
+// a getter does with a missing key or another kind is the host's choice):
+// the value must arrive whole.  A port read through a 32-bit int would
+// turn 4294967739 into 443 and pass the port check; a decrypted secret may
+// hold a zero byte.
+TEST(Json, NonThrowingGettersReadAPresentMemberWhole)
 {
-  const Object obj = sample();
-  std::string s = "untouched";
-  secure_string k("untouched");
+  Object obj = sample();
+  const char raw[] = "a secret\0with a zero byte, longer than fifteen";
+  const std::string secret(raw, sizeof raw - 1);
+  obj["z"] = Value(secure_string(secret.data(), secret.size()));
+  obj["big"] = Value(4294967739L);
+  obj["f"] = Value(false);
+  std::string s;
+  secure_string k;
   bool b = false;
-  long i = 30188;
-  EXPECT_FALSE(object_get(obj, "missing", s));
-  EXPECT_FALSE(object_get(obj, "missing", k));
-  EXPECT_FALSE(object_get(obj, "missing", b));
-  EXPECT_FALSE(object_get(obj, "missing", i));
-  EXPECT_EQ("untouched", s);
-  EXPECT_EQ("untouched", std::string(k.c_str()));
-  EXPECT_FALSE(b);
-  EXPECT_EQ(30188, i);
-
+  long i = 0;
   EXPECT_TRUE(object_get(obj, "s", s));
-  EXPECT_TRUE(object_get(obj, "b", b));
-  EXPECT_TRUE(object_get(obj, "i", i));
   EXPECT_EQ("text", s);
+  EXPECT_TRUE(object_get(obj, "z", k));
+  EXPECT_EQ(secret, std::string(k.data(), k.size()));
+  EXPECT_TRUE(object_get(obj, "b", b));
   EXPECT_TRUE(b);
+  EXPECT_TRUE(object_get(obj, "f", b));
+  EXPECT_FALSE(b);
+  EXPECT_TRUE(object_get(obj, "i", i));
   EXPECT_EQ(-5, i);
+  EXPECT_TRUE(object_get(obj, "big", i));
+  EXPECT_EQ(4294967739L, i);
 }
 
-// The secret check finds the encrypted key with object_get_str: a missing
-// key must give null (logged, -32602), a string its own text.
-TEST(Json, ObjectGetStrGivesTheStringOrNull)
+// The secret check takes the encrypted key with object_get_str once it
+// found a plain string member there: it must give that string's text.
+TEST(Json, ObjectGetStrGivesAStringMembersText)
 {
   const Object obj = sample();
   const std::string* s = object_get_str(obj, "s");
   ASSERT_NE(nullptr, s);
   EXPECT_EQ("text", *s);
-  EXPECT_EQ(nullptr, object_get_str(obj, "missing"));
 }
 
 // The version loader reads "/data/aboutus_version" with a JSON Pointer; an
@@ -165,21 +176,46 @@ TEST(Json, PointerFindsAStringAndLeavesTheTargetForAnAbsentPath)
   }
 }
 
-// The login's success result; the module logs bodies with JSON_Dump(v,
-// false) and its log lines must stay JSON.  Only the text matters, not the
-// layout: white space is not compared.
-TEST(Json, DumpWritesTheSuccessResult)
+// The module logs the service's reply bodies with JSON_Dump(v, false) (a
+// failed GET's body is null), and its log lines must stay JSON: the text
+// must parse back to the value dumped.  The layout (white space) is the
+// host's; values are compared, as an independent parser reads them.
+TEST(Json, DumpWritesJsonThatParsesBackToTheValue)
 {
-  Object result;
-  result["code"] = Value(0);
-  result["message"] = Value("Success to login");
-  result["version"] = Value("4.2.0");
-  std::string text = JSON_Dump(Value(result), false);
-  std::string compact;
-  for (char c : text)
-    if (c != ' ' && c != '\n' && c != '\t' && c != '\r')
-      compact += c;
-  EXPECT_EQ(R"({"code":0,"message":"Successtologin","version":"4.2.0"})", compact) << text;
+  Object data;
+  data["aboutus_version"] = Value("4.2.0");
+  data["none"] = Value();
+  Array list;
+  list.push_back(Value(1));
+  list.push_back(Value());
+  list.push_back(Value("a \"quoted\"\\ line\n\ttab"));
+  list.push_back(Value(false));
+  data["list"] = Value(list);
+  Object body;
+  body["result_code"] = Value(-10000);
+  body["message"] = Value("Success to login");
+  body["data"] = Value(data);
+  body["empty"] = Value(Object());
+  struct Row
+  {
+    Value value;
+    const char* expected;
+  } rows[] = {
+      {Value(body), R"({"result_code": -10000, "message": "Success to login", "empty": {},
+                       "data": {"aboutus_version": "4.2.0", "none": null,
+                                "list": [1, null, "a \"quoted\"\\ line\n\ttab", false]}})"},
+      {Value(), "null"},
+      {Value(7), "7"},
+      {Value(Array()), "[]"},
+  };
+  for (const Row& row : rows)
+  {
+    std::string text;
+    ASSERT_NO_THROW(text = JSON_Dump(row.value, false)) << row.expected;
+    nlohmann::json parsed = nlohmann::json::parse(text, nullptr, false);
+    EXPECT_FALSE(parsed.is_discarded()) << "not JSON: '" << text << "'";
+    EXPECT_EQ(nlohmann::json::parse(row.expected), parsed) << text;
+  }
 }
 
 }  // namespace
