@@ -154,10 +154,10 @@ TEST(Crypto, RsaDecoderOnTheWycheproofVectors)
       else if (flagged(test, "InvalidPkcs1Padding"))
         EXPECT_FALSE(static_cast<bool>(decoder))
             << what << ": a message of " << decoder.length()
-            << " bytes for a ciphertext whose padding is wrong. This host's RSA decryption uses implicit "
-               "rejection (OpenSSL 3.2 and later do by default: a pseudo-random message instead of an "
-               "error); "
-               "turn it off for PKCS#1 v1.5 (OSSL_ASYM_CIPHER_PARAM_IMPLICIT_REJECTION 0)";
+            << " bytes for a ciphertext whose padding is wrong. This host's RSA decryption uses "
+            << "implicit rejection (OpenSSL 3.2 and later do by default: a pseudo-random message instead "
+            << "of an error); turn it off for PKCS#1 v1.5 (OSSL_ASYM_CIPHER_PARAM_IMPLICIT_REJECTION 0), "
+            << "or the module signs with a wrong key and answers -32603 instead of -32602";
       else
         EXPECT_FALSE(static_cast<bool>(decoder)) << what << ": a result for a malformed ciphertext";
     }
