@@ -4,13 +4,15 @@
 #      (with LeakSanitizer), the allocation-failure sweep and the soak included;
 #   2. the concurrency tests under ThreadSanitizer (suppressions, each with
 #      its reason, in tools/ci/tsan.supp);
-#   3. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
-#   4. the Debian packages: built twice (byte-identical), lintian,
+#   3. the planted host faults: the host contract suite must catch each one
+#      (tools/ci/host_faults.sh);
+#   4. each libFuzzer target for a bounded time (FUZZ_SECONDS, default 60);
+#   5. the Debian packages: built twice (byte-identical), lintian,
 #      hardening-check, and run from a temporary root (tools/ci/package.sh);
-#   5. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
-#   6. the module's line coverage by the suite (tools/ci/coverage.sh): every
+#   6. logins through nginx (TLS 1.3, TLS 1.2) and tinyproxy (tools/ci/interop.sh);
+#   7. the module's line coverage by the suite (tools/ci/coverage.sh): every
 #      line of quorvane/, scrt/ and json_spirit/ must run;
-#   7. the module's interface with the host against the ABI baseline in abi/
+#   8. the module's interface with the host against the ABI baseline in abi/
 #      (tools/ci/abi.sh).
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
@@ -59,6 +61,7 @@ tsan() {
 
 step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
+step "Planted host faults: the host contract suite catches each" "$here/tools/ci/host_faults.sh"
 step "libFuzzer: every target" "$here/tools/ci/fuzz.sh"
 step "Debian packages: reproducible, lintian, hardening, probe and login" "$here/tools/ci/package.sh"
 step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
