@@ -55,10 +55,13 @@ std::string canonical_json(const json_spirit::Value& v)
   return to_nlohmann(v).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The value is kept and written out later, by `replies`: sending may run
+// under a test's failing allocations, and the JSON library allocates even
+// while it destroys a value.
 int Recording_Channel::send(JSON_RPC_Object_var obj)
 {
   std::lock_guard<std::mutex> guard(lock_);
-  replies_.push_back(canonical_json(devhost::to_json(*obj)));
+  replies_.push_back(devhost::to_json(*obj));
   sent_.notify_all();
   return 0;
 }
@@ -66,7 +69,10 @@ int Recording_Channel::send(JSON_RPC_Object_var obj)
 std::vector<std::string> Recording_Channel::replies()
 {
   std::lock_guard<std::mutex> guard(lock_);
-  return replies_;
+  std::vector<std::string> texts;
+  for (const json_spirit::Value& reply : replies_)
+    texts.push_back(canonical_json(reply));
+  return texts;
 }
 
 bool Recording_Channel::wait_for(std::size_t count, int seconds)

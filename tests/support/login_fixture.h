@@ -36,7 +36,7 @@ public:
 private:
   std::mutex lock_;
   std::condition_variable sent_;
-  std::vector<std::string> replies_;
+  std::vector<json_spirit::Value> replies_;
 };
 
 /**
