@@ -321,4 +321,32 @@ TEST(LogFailedRequest, WritesTheRequestLineAndBothBodies)
       log.records());
 }
 
+// The record keeps an IPv6 literal bare, as the REST client takes it; in
+// the URL of the failure line it stands in brackets, or its last group
+// would read as the port.
+TEST(LogFailedRequest, AnIpv6HostIsWrittenInBrackets)
+{
+  const char* rows[][2] = {{"::1", "[::1]"},
+                           {"::ffff:127.0.0.1", "[::ffff:127.0.0.1]"},
+                           {"[::1]", "[::1]"},
+                           {"h.example", "h.example"}};
+  for (const auto& row : rows)
+  {
+    Auth_Info info = account(8443);
+    info.host = row[0];
+    Test_Client client(info);
+    HTTP_Request req(HTTP_METHOD_GET, "/p", false);
+    HTTP_Response resp;
+    devhost_set_status(resp, 404);
+    Log_Capture log;
+    client.log_failed_request(req, resp, nullptr, nullptr);
+    EXPECT_EQ((Records{Log_Record{
+                  LM_ERROR,
+                  std::string("Unexpected exception occurred while sending HTTP GET request:'http://") +
+                      row[1] + ":8443/p': the response HTTP status is 404 Not Found\n",
+                  -1}}),
+              log.records());
+  }
+}
+
 }  // namespace
