@@ -33,10 +33,10 @@ std::string check_host(const std::string& host);
 /**
  * Throws `std::invalid_argument`, naming the member "access_key", when
  * @a access_key is longer than ACCESS_KEY_MAX bytes, or contains "_/", a
- * control character (0x00 to 0x1F, 0x7F), a space or a byte above 0x7E.  The text that is signed joins the
- * clock, the access key, the path and the query with "_", and every path starts with
- * "/": an access key holding "_/" would let the same signature stand for
- * another path and query.
+ * control character (0x00 to 0x1F, 0x7F), a space or a byte above 0x7E.
+ * The text that is signed joins the clock, the access key, the path and the
+ * query with "_", and every path starts with "/": an access key holding "_/"
+ * would let the same signature stand for another path and query.
  */
 void check_access_key(const std::string& access_key);
 
