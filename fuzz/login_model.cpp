@@ -29,9 +29,11 @@ bool host_name_or_address(const std::string& host)
 }
 
 // An access key that cannot shift what is signed: printable ASCII without
-// a space, and no "_/".
+// a space, and no "_/"; 256 bytes at most.
 bool safe_access_key(const std::string& key)
 {
+  if (key.size() > 256)
+    return false;
   for (unsigned char c : key)
     if (c <= 0x20 || c >= 0x7f)
       return false;
@@ -47,8 +49,9 @@ const json_spirit::Value* member(const json_spirit::Object& obj, const char* key
 
 bool loadable(const json_spirit::Object& params)
 {
+  // A login without a host names no service.
   const json_spirit::Value* v = member(params, "host");
-  if (v != nullptr && (v->type() != json_spirit::str_type || !host_name_or_address(v->get_str())))
+  if (v == nullptr || v->type() != json_spirit::str_type || !host_name_or_address(v->get_str()))
     return false;
   v = member(params, "access_key");
   if (v != nullptr && (v->type() != json_spirit::str_type || !safe_access_key(v->get_str())))
@@ -58,6 +61,12 @@ bool loadable(const json_spirit::Object& params)
     return false;
   v = member(params, "ssl");
   return v == nullptr || v->type() == json_spirit::bool_type;
+}
+
+std::string endpoint_host(const std::string& host)
+{
+  const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+  return bracketed ? host.substr(1, host.size() - 2) : host;
 }
 
 std::string c_text(const json_spirit::Object& params, const char* key, const std::string& fallback)

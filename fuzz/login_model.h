@@ -17,10 +17,15 @@ namespace login_fuzz
 const json_spirit::Value* member(const json_spirit::Object& obj, const char* key);
 
 /// Whether the credentials load from @a params: a host name or address for
-/// "host", a string that cannot shift what is signed for "access_key", an
-/// integer from 1 to 65535 for "port", a boolean for "ssl"; absent and null
-/// members keep their defaults.
+/// "host", which is required, a string of at most 256 bytes that cannot
+/// shift what is signed for "access_key", an integer from 1 to 65535 for
+/// "port", a boolean for "ssl"; the other members keep their defaults when
+/// absent or null.
 bool loadable(const json_spirit::Object& params);
+
+/// The host of a loadable login as the REST client's `reset` takes it: an
+/// IPv6 literal without its brackets.
+std::string endpoint_host(const std::string& host);
 
 /// The text of the string member @a key of @a params up to its first NUL, as
 /// the module hands it on through c_str(); @a fallback when absent or null.

@@ -163,10 +163,10 @@ void check_exchange(const Run& run, const json_spirit::Object& params)
   const std::vector<fuzz_support::Seen_Request>& seen = fuzz_support::seen_requests();
   FUZZ_CHECK(seen.size() == 1, "one request to the service per login, got " + std::to_string(seen.size()));
   const fuzz_support::Seen_Request& req = seen[0];
-  const std::string host = c_text(params, "host", "");
+  const std::string host = login_fuzz::endpoint_host(c_text(params, "host", ""));
   const json_spirit::Value* port = member(params, "port");
   const json_spirit::Value* ssl = member(params, "ssl");
-  FUZZ_CHECK(req.host == host, "the account's host: '" + printable(req.host) + "'");
+  FUZZ_CHECK(req.host == host, "the account's host, as reset takes it: '" + printable(req.host) + "'");
   FUZZ_CHECK(req.port == (port == nullptr ? 30188 : port->get_int64()), "port " + std::to_string(req.port));
   FUZZ_CHECK(req.ssl == (ssl != nullptr && ssl->get_bool()), "the account's TLS flag");
   FUZZ_CHECK(

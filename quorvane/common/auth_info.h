@@ -72,12 +72,14 @@ struct Auth_Info
   /**
    * Reads "host", "access_key", "secret_key", "port" and "ssl" from the JSON
    * object held by @a json.  Absent (or null) keys leave their members as
-   * they are.  False, with one log line naming the member, when @a json is
-   * not an object, a member has the wrong JSON type, a present "host" is not
-   * a host name or an IP address, the access key holds a character that
-   * could change what its signature means (`check_access_key`), or "port"
-   * is outside 1 to 65535; the members read before the failure keep their
-   * new values.
+   * they are.  An IPv6 literal is stored without brackets ("[::1]" and "::1"
+   * both give "::1").  False, with one log line naming the member, when
+   * @a json is not an object, a member has the wrong JSON type, a present
+   * "host" is not a host name or an IP address, the access key is too long
+   * or holds a character that could change what its signature means
+   * (`check_access_key`), "port" is outside 1 to 65535, or the record is
+   * left without a host (an empty record loading params without "host"); the
+   * members read before the failure keep their new values.
    */
   bool load(const json_spirit::Value& json);
 
@@ -98,14 +100,19 @@ inline bool Auth_Info::load(const json_spirit::Value& json)
         "port", port, json_spirit::FG_NOTHROW)("ssl", ssl, json_spirit::FG_NOTHROW);
     // These members go into the request URL, the signed text and the log
     // lines: they are checked before anything is sent or logged.  An absent
-    // host keeps the record's own.
+    // host keeps the record's own.  The record keeps an IPv6 literal without
+    // its brackets, the one form the REST client's `reset` takes, whichever
+    // form the caller wrote: every holder of a copy sees the same host.
     if (json_spirit::member_of_kind(obj, "host", false, json_spirit::str_type) != nullptr)
-      check_host(host);
+      host = check_host(host);
     check_access_key(access_key);
     // Port 0 fits the type but names no service; 65536 and up, and negative
     // ports, were refused while reading.
     if (port == 0)
       throw std::out_of_range("JSON member 'port' is out of range 1 to 65535: 0");
+    // Nor does a record without a host, when neither it nor the JSON had one.
+    if (host.empty())
+      throw std::invalid_argument("JSON member 'host' does not exist");
     return true;
   }
   catch (const std::exception& e)

@@ -59,9 +59,10 @@ bool is_ipv4(const std::string& host)
   return inet_pton(AF_INET, host.c_str(), &addr) == 1;
 }
 
-bool is_ipv6(const std::string& host)
+// An IPv6 literal, bare or in brackets; @a bare is then the literal alone.
+bool is_ipv6(const std::string& host, std::string& bare)
 {
-  std::string bare = host;
+  bare = host;
   if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']')
     bare = bare.substr(1, bare.size() - 2);
   in6_addr addr;
@@ -74,17 +75,26 @@ bool is_access_key_byte(unsigned char c)
 }
 }  // namespace
 
-void check_host(const std::string& host)
+std::string check_host(const std::string& host)
 {
   // inet_pton reads up to a zero byte: one inside the text would hide what
   // follows it.
-  if (host.find('\0') == std::string::npos && (is_dns_name(host) || is_ipv4(host) || is_ipv6(host)))
-    return;
+  std::string bare;
+  if (host.find('\0') == std::string::npos)
+  {
+    if (is_dns_name(host) || is_ipv4(host))
+      return host;
+    if (is_ipv6(host, bare))
+      return bare;
+  }
   throw std::invalid_argument("JSON member 'host' is not a host name or an IP address: " + printable(host));
 }
 
 void check_access_key(const std::string& access_key)
 {
+  if (access_key.size() > ACCESS_KEY_MAX)
+    throw std::invalid_argument("JSON member 'access_key' is longer than " + std::to_string(ACCESS_KEY_MAX) +
+                                " bytes: " + printable(access_key));
   bool valid = access_key.find("_/") == std::string::npos;
   for (std::size_t i = 0; valid && i < access_key.size(); ++i)
     valid = is_access_key_byte(static_cast<unsigned char>(access_key[i]));

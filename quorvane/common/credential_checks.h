@@ -9,9 +9,15 @@ namespace quorvane
 /// How many bytes of a refused value a failure message shows at most.
 constexpr std::size_t CHECK_ECHO_MAX = 64;
 
+/// The longest access key taken, in bytes: the service's keys are a few
+/// dozen characters, and every byte of the key is sent and signed.
+constexpr std::size_t ACCESS_KEY_MAX = 256;
+
 /**
- * Throws `std::invalid_argument`, naming the member "host" and showing the
- * value through `printable`, unless @a host is one of:
+ * @a host as the REST client's `reset` takes it: an IPv6 literal without
+ * brackets, any other host as it is.  Throws `std::invalid_argument`,
+ * naming the member "host" and showing the value through `printable`,
+ * unless @a host is one of:
  * - a DNS host name: labels of 1 to 63 letters, digits and hyphens, not
  *   starting or ending with a hyphen, joined by single dots, 253 characters
  *   at most, the last label starting with a letter (so that no name can be
@@ -22,15 +28,15 @@ constexpr std::size_t CHECK_ECHO_MAX = 64;
  * change where the signed request goes (a "@", "/", "?", "#" or ":") or forge
  * log lines (a line break).
  */
-void check_host(const std::string& host);
+std::string check_host(const std::string& host);
 
 /**
  * Throws `std::invalid_argument`, naming the member "access_key", when
- * @a access_key contains "_/", a control character (0x00 to 0x1F, 0x7F), a
- * space or a byte above 0x7E.  The text that is signed joins the clock, the
- * access key, the path and the query with "_", and every path starts with
- * "/": an access key holding "_/" would let the same signature stand for
- * another path and query.
+ * @a access_key is longer than ACCESS_KEY_MAX bytes, or contains "_/", a
+ * control character (0x00 to 0x1F, 0x7F), a space or a byte above 0x7E.
+ * The text that is signed joins the clock, the access key, the path and the
+ * query with "_", and every path starts with "/": an access key holding "_/"
+ * would let the same signature stand for another path and query.
  */
 void check_access_key(const std::string& access_key);
 

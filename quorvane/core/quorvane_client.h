@@ -39,7 +39,9 @@ class Quorvane_Client
 {
 public:
   /// Takes the account (its secret key already decrypted) and points the
-  /// REST client at its host, port and TLS flag.  Opens nothing.
+  /// REST client at its host, port and TLS flag.  Opens nothing.  The host
+  /// goes to the REST client as the record holds it: an IPv6 literal without
+  /// brackets, as `Auth_Info::load` leaves it.
   explicit Quorvane_Client(Auth_Info auth_info);
   ~Quorvane_Client();
   Quorvane_Client(const Quorvane_Client&) = delete;
@@ -59,7 +61,8 @@ public:
 
   /**
    * Logs a failed request: the request line (scheme, host and port from the
-   * account), the response status, and the bodies that are not null.
+   * account, an IPv6 literal in brackets), the response status, and the
+   * bodies that are not null.
    */
   void log_failed_request(const HTTP_Request& req, const HTTP_Response& res, const json_spirit::Value* req_body,
                           const json_spirit::Value* res_body);

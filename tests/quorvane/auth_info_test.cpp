@@ -30,10 +30,12 @@ test_support::Log_Record load_failure(const std::string& what)
   return test_support::Log_Record{LM_ERROR, "Failed to load  from JSON: " + what + "\n", 0};
 }
 
-// Loads params holding one string member @a key = @a value (any bytes).
+// Loads params holding one string member @a key = @a value (any bytes),
+// and a host unless @a key is "host".
 bool load_member(Auth_Info& info, const std::string& key, const std::string& value)
 {
   json_spirit::Object obj;
+  obj["host"] = json_spirit::Value("h.example");
   obj[key] = json_spirit::Value(value);
   return info.load(json_spirit::Value(obj));
 }
@@ -48,17 +50,27 @@ void expect_member_refused(const std::string& key, const std::string& value, con
   EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(what)}, log.records()) << value;
 }
 
-TEST(AuthInfo, DefaultsAndAnEmptyObject)
+// A record without a host names no service, as port 0 names none: an
+// empty record that loads params without a host (absent or null) fails,
+// as "" does, and keeps its defaults.
+TEST(AuthInfo, DefaultsAndParamsWithoutAHost)
 {
-  Auth_Info info;
-  test_support::Log_Capture log;
-  EXPECT_TRUE(info.load(parse("{}")));
-  EXPECT_EQ("", info.host);
-  EXPECT_EQ("", info.access_key);
-  EXPECT_TRUE(info.secret_key.empty());
-  EXPECT_EQ(30188, info.port);
-  EXPECT_FALSE(info.ssl);
-  EXPECT_TRUE(log.records().empty());
+  const char* rows[][2] = {
+      {"{}", "JSON member 'host' does not exist"},
+      {R"({"host": null, "ssl": null})", "JSON member 'host' does not exist"},
+      {R"({"host": ""})", "JSON member 'host' is not a host name or an IP address: \"\""}};
+  for (const auto& row : rows)
+  {
+    Auth_Info info;
+    test_support::Log_Capture log;
+    EXPECT_FALSE(info.load(parse(row[0]))) << row[0];
+    EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(row[1])}, log.records()) << row[0];
+    EXPECT_EQ("", info.host);
+    EXPECT_EQ("", info.access_key);
+    EXPECT_TRUE(info.secret_key.empty());
+    EXPECT_EQ(30188, info.port);
+    EXPECT_FALSE(info.ssl);
+  }
 }
 
 TEST(AuthInfo, LoadsEveryMember)
@@ -79,10 +91,11 @@ TEST(AuthInfo, LoadsEveryMember)
 // would send the signed request to a port nobody asked for (70000 -> 4464).
 TEST(AuthInfo, PortsOutsideTheTcpRangeFailTheLoad)
 {
-  const char* rows[][2] = {{R"({"port": 70000})", "JSON member 'port' is out of range 0 to 65535: 70000"},
-                           {R"({"port": -1})", "JSON member 'port' is out of range 0 to 65535: -1"},
-                           {R"({"port": 0})", "JSON member 'port' is out of range 1 to 65535: 0"},
-                           {R"({"port": 65536})", "JSON member 'port' is out of range 0 to 65535: 65536"}};
+  const char* rows[][2] = {
+      {R"({"host": "h", "port": 70000})", "JSON member 'port' is out of range 0 to 65535: 70000"},
+      {R"({"host": "h", "port": -1})", "JSON member 'port' is out of range 0 to 65535: -1"},
+      {R"({"host": "h", "port": 0})", "JSON member 'port' is out of range 1 to 65535: 0"},
+      {R"({"host": "h", "port": 65536})", "JSON member 'port' is out of range 0 to 65535: 65536"}};
   for (const auto& row : rows)
   {
     Auth_Info info;
@@ -91,7 +104,7 @@ TEST(AuthInfo, PortsOutsideTheTcpRangeFailTheLoad)
     EXPECT_EQ(std::vector<test_support::Log_Record>{load_failure(row[1])}, log.records());
   }
   Auth_Info edge;
-  EXPECT_TRUE(edge.load(parse(R"({"port": 65535})")));
+  EXPECT_TRUE(edge.load(parse(R"({"host": "h", "port": 65535})")));
   EXPECT_EQ(65535, edge.port);
   EXPECT_TRUE(edge.load(parse(R"({"port": 1})")));
   EXPECT_EQ(1, edge.port);
@@ -169,15 +182,33 @@ TEST(AuthInfo, AHostThatIsNotAHostFailsTheLoad)
   for (const auto& row : refused)
     expect_member_refused("host", row.host,
                           "JSON member 'host' is not a host name or an IP address: " + row.shown);
-  const std::string accepted[] = {"localhost",          "127.0.0.1",       "::1",       "[::1]", "h.example",
-                                  "a-b.c0.xyz",         "::ffff:10.0.0.1", "[fe80::1]", "x",     name253,
-                                  label63 + ".example", "EXAMPLE.com"};
+  const std::string accepted[] = {"localhost", "127.0.0.1", "h.example",          "a-b.c0.xyz",
+                                  "x",         name253,     label63 + ".example", "EXAMPLE.com"};
   for (const std::string& host : accepted)
   {
     Auth_Info info;
     test_support::Log_Capture log;
     EXPECT_TRUE(load_member(info, "host", host)) << host << "\n" << log.text();
     EXPECT_EQ(host, info.host);
+  }
+}
+
+// The REST client's `reset` takes an IPv6 literal without brackets: the
+// record keeps it so, whichever form the caller wrote.
+TEST(AuthInfo, AnIpv6LiteralIsKeptWithoutBrackets)
+{
+  const char* rows[][2] = {{"::1", "::1"},
+                           {"[::1]", "::1"},
+                           {"::ffff:10.0.0.1", "::ffff:10.0.0.1"},
+                           {"[::ffff:127.0.0.1]", "::ffff:127.0.0.1"},
+                           {"[fe80::1]", "fe80::1"},
+                           {"[2001:db8::a:b]", "2001:db8::a:b"}};
+  for (const auto& row : rows)
+  {
+    Auth_Info info;
+    test_support::Log_Capture log;
+    EXPECT_TRUE(load_member(info, "host", row[0])) << row[0] << "\n" << log.text();
+    EXPECT_EQ(row[1], info.host) << row[0];
   }
 }
 
@@ -206,8 +237,9 @@ TEST(AuthInfo, AnAccessKeyThatCouldChangeWhatIsSignedFailsTheLoad)
   };
   for (const auto& row : refused)
     expect_member_refused("access_key", row.key, what + row.shown);
-  const char* accepted[] = {"AK-12345", "AK_x", "AK/x", "ak_", "/_", "", "~!#$%&'()*+,-.:;<=>?@[]^`{|}"};
-  for (const char* key : accepted)
+  const std::string accepted[] = {
+      "AK-12345", "AK_x", "AK/x", "ak_", "/_", "", "~!#$%&'()*+,-.:;<=>?@[]^`{|}", std::string(256, 'k')};
+  for (const std::string& key : accepted)
   {
     Auth_Info info;
     EXPECT_TRUE(load_member(info, "access_key", key)) << key;
@@ -215,10 +247,31 @@ TEST(AuthInfo, AnAccessKeyThatCouldChangeWhatIsSignedFailsTheLoad)
   }
 }
 
+// An access key is sent and signed whole: one longer than any real key
+// (256 bytes) is refused, shown cut at 64 bytes, before anything is sent.
+TEST(AuthInfo, AnAccessKeyLongerThanTheBoundFailsTheLoad)
+{
+  const std::string what = "JSON member 'access_key' is longer than 256 bytes: ";
+  std::string lines_shown;
+  for (int i = 0; i < 64; ++i)
+    lines_shown += "\\n";
+  const struct
+  {
+    std::string key;
+    std::string shown;
+  } rows[] = {{std::string(257, 'k'), "\"" + std::string(64, 'k') + "\"..."},
+              {std::string(1 << 20, 'k'), "\"" + std::string(64, 'k') + "\"..."},
+              {std::string(300, '\n'), "\"" + lines_shown + "\"..."}};
+  for (const auto& row : rows)
+    expect_member_refused("access_key", row.key, what + row.shown);
+}
+
 TEST(AuthInfo, NullMembersAreAbsentAndEarlierMembersKeepTheirValues)
 {
   Auth_Info info;
+  info.host = "h.example";
   EXPECT_TRUE(info.load(parse(R"({"host": null, "ssl": null, "port": null})")));
+  EXPECT_EQ("h.example", info.host) << "a null host keeps the record's own";
   EXPECT_EQ(30188, info.port);
   test_support::Log_Capture log;
   EXPECT_FALSE(info.load(parse(R"({"host": "h", "access_key": "a", "port": "x", "ssl": true})")));

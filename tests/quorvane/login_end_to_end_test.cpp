@@ -72,7 +72,8 @@ protected:
 Login_Module_Fixture* End_To_End::module_ = nullptr;
 
 // Every form of a loopback host that the credentials accept logs in: a
-// name, an IPv4 address, and an IPv6 literal bare or in brackets.
+// name, an IPv4 address, an IPv6 literal bare or in brackets, and an
+// IPv4-mapped IPv6 address.
 TEST_F(End_To_End, TheEmulatorAcceptsTheModulesSignature)
 {
   Mock_Service v4({"--access-key", AK, "--secret-key", SK, "--version", "7.1.0"});
@@ -83,7 +84,11 @@ TEST_F(End_To_End, TheEmulatorAcceptsTheModulesSignature)
   {
     const char* host;
     int port;
-  } rows[] = {{"127.0.0.1", v4.port()}, {"localhost", v4.port()}, {"::1", v6.port()}, {"[::1]", v6.port()}};
+  } rows[] = {{"127.0.0.1", v4.port()},
+              {"localhost", v4.port()},
+              {"::1", v6.port()},
+              {"[::1]", v6.port()},
+              {"::ffff:127.0.0.1", v4.port()}};
   for (const auto& row : rows)
   {
     Log_Capture log;

@@ -66,10 +66,10 @@ protected:
 
   Recording_Channel& channel() { return *static_cast<Recording_Channel*>(channel_.get()); }
 
-  // Params of a login to 127.0.0.1:port with the encrypted secret, plus @a extra members.
-  std::string params(int port, const std::string& extra = "") const
+  // Params of a login to host:port with the encrypted secret, plus @a extra members.
+  std::string params(int port, const std::string& extra = "", const std::string& host = "127.0.0.1") const
   {
-    return R"({"host": "127.0.0.1", "port": )" + std::to_string(port) +
+    return R"({"host": ")" + host + R"(", "port": )" + std::to_string(port) +
            R"(, "access_key": "AK", "secret_key": ")" + ciphertext() + "\"" + extra + "}";
   }
   std::string ciphertext() const
@@ -210,7 +210,8 @@ TEST_F(Login, ASecretKeyThatDoesNotDecryptStaysAsItWas)
 
 // Credentials that do not load are answered -32602 with Auth_Info's one
 // line, and nothing is sent: the server, whose port a refused value names
-// where it can, sees no request.
+// where it can, sees no request.  A login without a host names no service
+// (it used to go on and fail with -32603 after logging 'http://:PORT/').
 TEST_F(Login, CredentialsThatDoNotLoad)
 {
   Canned_Server server(200, SUCCESS);
@@ -218,7 +219,13 @@ TEST_F(Login, CredentialsThatDoNotLoad)
   const std::string bad_host = "JSON member 'host' is not a host name or an IP address: ";
   const std::string bad_key =
       "JSON member 'access_key' may not contain \"_/\", a space, a control character or a byte above 0x7E: ";
+  const std::string long_key(257, 'A');
   const std::string rows[][2] = {
+      {R"("port": )" + port, "JSON member 'host' does not exist"},
+      {R"("host": null, "port": )" + port, "JSON member 'host' does not exist"},
+      {R"("host": "", "port": )" + port, bad_host + "\"\""},
+      {R"("host": "127.0.0.1", "access_key": ")" + long_key + R"(", "port": )" + port,
+       "JSON member 'access_key' is longer than 256 bytes: \"" + long_key.substr(0, 64) + "\"..."},
       {R"("port": 70000)", "JSON member 'port' is out of range 0 to 65535: 70000"},
       {R"("port": -1)", "JSON member 'port' is out of range 0 to 65535: -1"},
       {R"("ssl": "true", "port": )" + port, "JSON member 'ssl' is a string, not a boolean"},
@@ -299,20 +306,50 @@ TEST_F(Login, ASecretWithAZeroByteKeepsItsTail)
   EXPECT_EQ(secret, std::string(got.data(), got.size()));
 }
 
-TEST_F(Login, OnlyASecretKeyGoesOnWithTheDefaults)
+// The longest access key taken, 256 bytes, is sent.
+TEST_F(Login, AnAccessKeyOfTheLongestLengthIsSent)
 {
-  // No host: the client is built with the defaults and the request fails.
+  Canned_Server server(200, SUCCESS);
+  std::string p = params(server.port());
+  p.replace(p.find("\"AK\""), 4, "\"" + std::string(256, 'A') + "\"");
   Log_Capture log;
-  EXPECT_EQ(error(1, -32603, "Failed to login Quorvane."),
-            reply_to(R"({"secret_key": ")" + ciphertext() + "\"}"));
-  EXPECT_NE(std::string::npos, log.text().find("request:'http://:30188/fcc/v1/settings'")) << log.text();
-  for (const Log_Record& r : log.records())
+  EXPECT_EQ(R"({"id":1,"jsonrpc":"2.0","result":{"code":0,"message":"Success to login","version":"4.2.0"}})",
+            reply_to(p));
+  EXPECT_TRUE(log.records().empty()) << log.text();
+  EXPECT_EQ(1, server.requests());
+}
+
+// An IPv6 literal, bare or in brackets, reaches the service, and the
+// failure line writes it in brackets ("http://::1:PORT" would read as the
+// host "::1:PORT" or a port of "1").
+TEST_F(Login, AnIpv6HostReachesTheServiceAndIsLoggedInBrackets)
+{
+  const char refusal[] = R"({"result_code": 10003})";
+  Canned_Server v6(200, refusal, "::1");
+  Canned_Server v4(200, refusal);
+  const struct
   {
-    if (r.text.find("Unexpected exception occurred while sending") == 0)
-    {
-      EXPECT_EQ(-1, r.status) << r;
-    }
+    const char* host;
+    int port;
+    const char* shown;
+  } rows[] = {{"::1", v6.port(), "[::1]"},
+              {"[::1]", v6.port(), "[::1]"},
+              {"::ffff:127.0.0.1", v4.port(), "[::ffff:127.0.0.1]"},
+              {"[::ffff:127.0.0.1]", v4.port(), "[::ffff:127.0.0.1]"}};
+  for (const auto& row : rows)
+  {
+    SetUp();
+    Log_Capture log;
+    EXPECT_EQ(error(1, -32603, "Failed to login Quorvane."), reply_to(params(row.port, "", row.host)))
+        << row.host;
+    EXPECT_EQ(test_support::failed_get_log(
+                  std::string("http://") + row.shown + ":" + std::to_string(row.port) + "/fcc/v1/settings",
+                  "200 OK", R"({"result_code":10003})"),
+              log.records())
+        << row.host;
   }
+  EXPECT_EQ(2, v6.requests());
+  EXPECT_EQ(2, v4.requests());
 }
 
 TEST_F(Login, AFailedVersionRequest)

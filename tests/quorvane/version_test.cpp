@@ -44,12 +44,7 @@ TEST(Version, TakesTheVersionExactly)
 
 TEST(Version, AMissingVersionFailsWithOneMessageAndLeavesTheRecord)
 {
-  const char* bodies[] = {R"({"result_code": 10000})",
-                          R"({"data": {}})",
-                          R"({"data": {"aboutus_version": 3}})",
-                          R"({"data": "x"})",
-                          "[]",
-                          "null"};
+  const char* bodies[] = {R"({"result_code": 10000})", R"({"data": {}})", R"({"data": "x"})", "[]", "null"};
   for (const char* body : bodies)
   {
     quorvane::Version version;
@@ -60,6 +55,31 @@ TEST(Version, AMissingVersionFailsWithOneMessageAndLeavesTheRecord)
     EXPECT_EQ(std::vector<test_support::Log_Record>{(test_support::Log_Record{LM_ERROR, MISSING, 0})},
               log.records())
         << body;
+  }
+}
+
+// A version that is not a string: the host's pointer lookup either finds
+// nothing (the module's own "not exist" text) or throws (its text after
+// the same prefix); either way one line and the record as it was.
+TEST(Version, AVersionThatIsNotAStringFailsWithOneMessage)
+{
+  const char* bodies[] = {R"({"data": {"aboutus_version": 3}})", R"({"data": {"aboutus_version": null}})",
+                          R"({"data": {"aboutus_version": ["1.0"]}})"};
+  const std::string prefix = "Unexpected exception occurred while loading Quorvane version info, error: ";
+  for (const char* body : bodies)
+  {
+    quorvane::Version version;
+    version.aboutus_version = "before";
+    test_support::Log_Capture log;
+    EXPECT_FALSE(version.load(parse(body))) << body;
+    EXPECT_EQ("before", version.aboutus_version) << body;
+    const std::vector<test_support::Log_Record> records = log.records();
+    ASSERT_EQ(1u, records.size()) << body << "\n" << log.text();
+    EXPECT_EQ(LM_ERROR, static_cast<int>(records[0].priority));
+    EXPECT_EQ(0, records[0].status);
+    EXPECT_EQ(0u, records[0].text.find(prefix)) << records[0].text;
+    EXPECT_GT(records[0].text.size(), prefix.size() + 1) << "the error's own text follows";
+    EXPECT_EQ('\n', records[0].text.back());
   }
 }
 
