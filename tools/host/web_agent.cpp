@@ -105,7 +105,8 @@ void Web_Agent::install(httplib::Server& svr)
   // The first pattern that matches wins: the key before the page's files.
   svr.Get("/appliance.pub", route(&Web_Agent::public_key));
   svr.Get("/rpc", route(&Web_Agent::rpc_other_method));
-  svr.Get(R"(/([A-Za-z0-9_-][A-Za-z0-9._-]*)?)", route(&Web_Agent::page_file));
+  // One path component; Web_Assets decides which names are files.
+  svr.Get(R"(/[^/]*)", route(&Web_Agent::page_file));
   svr.Post("/rpc", route(&Web_Agent::rpc));
   svr.Put("/rpc", route(&Web_Agent::rpc_other_method));
   svr.Patch("/rpc", route(&Web_Agent::rpc_other_method));
