@@ -71,6 +71,13 @@ void shutdown_connections(int how)
     if (*end != '\0' || end == entry->d_name || fd == ::dirfd(dir) ||
         ::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode))
       continue;
+    // TCP only: a launcher may have made our stdout and stderr Unix
+    // sockets (Node.js does), which must stay writable to the end.
+    sockaddr_storage addr;
+    socklen_t length = sizeof addr;
+    if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&addr), &length) != 0 ||
+        (addr.ss_family != AF_INET && addr.ss_family != AF_INET6))
+      continue;
     ::shutdown(static_cast<int>(fd), how);
   }
   ::closedir(dir);

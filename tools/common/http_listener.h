@@ -39,7 +39,7 @@ sigset_t stop_signals();
 void block_stop_signals();
 
 /**
- * Shuts down every socket of the process with @a how (SHUT_RD or
+ * Shuts down every TCP socket of the process with @a how (SHUT_RD or
  * SHUT_RDWR), without closing the descriptors, which stay their owners'.
  * httplib's stop() closes the listening socket, but a worker holding an
  * idle keep-alive connection waits out the keep-alive timeout before it
