@@ -5,15 +5,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <future>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -24,6 +21,7 @@
 #include <httplib.h>
 
 #include "tests/support/canned_server.h"
+#include "tests/support/host_serve.h"
 #include "tests/support/mock_service.h"
 #include "tests/support/test_key.h"
 
@@ -40,36 +38,6 @@ const char CSP[] =
     "default-src 'self'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
     "base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
 const char JSON[] = "application/json";
-
-/// quorvane-host serve on 127.0.0.1 and an ephemeral port, stopped by PID.
-class Serve
-{
-public:
-  explicit Serve(const std::vector<std::string>& args) : child_(command(args))
-  {
-    std::string line;
-    const std::string prefix = "listening on 127.0.0.1:";
-    if (child_.started() && child_.read_line(line, 30000) && line.compare(0, prefix.size(), prefix) == 0)
-      port_ = std::atoi(line.c_str() + prefix.size());
-    if (port_ <= 0)
-      error_ = "serve did not start: '" + line + "' " + child_.error() + "\n" + child_.stderr_text();
-  }
-  int port() const { return port_; }
-  const std::string& error() const { return error_; }
-  Child_Process& child() { return child_; }
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-
-private:
-  static std::vector<std::string> command(const std::vector<std::string>& args)
-  {
-    std::vector<std::string> argv = {QUORVANE_HOST_PATH, "serve"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return argv;
-  }
-  Child_Process child_;
-  int port_ = 0;
-  std::string error_;
-};
 
 void write_file(const std::string& path, const std::string& text)
 {
@@ -101,7 +69,7 @@ protected:
   {
     std::vector<std::string> args = {"--key", key_->file(), "--assets", web_.path()};
     args.insert(args.end(), extra.begin(), extra.end());
-    serve_.reset(new Serve(args));
+    serve_.reset(new test_support::Host_Serve_Process(QUORVANE_HOST_PATH, args));
     ASSERT_GT(serve_->port(), 0) << serve_->error();
     client_.reset(new httplib::Client("127.0.0.1", serve_->port()));
     client_->set_read_timeout(60, 0);
@@ -110,6 +78,19 @@ protected:
   httplib::Result post(const std::string& body, const std::string& type = JSON, httplib::Headers headers = {})
   {
     return client_->Post("/rpc", headers, body, type.c_str());
+  }
+
+  /// A good login to the service on @a port, posted on a thread of its own.
+  std::future<httplib::Result> login_in_background(int port)
+  {
+    const int serve_port = serve_->port();
+    return std::async(std::launch::async,
+                      [serve_port, port]
+                      {
+                        httplib::Client c("127.0.0.1", serve_port);
+                        c.set_read_timeout(60, 0);
+                        return c.Post("/rpc", login(1, port, SK), JSON);
+                      });
   }
 
   static std::string login(int id, int port, const std::string& secret)
@@ -121,7 +102,7 @@ protected:
 
   static test_support::Test_Key* key_;
   Temp_Dir web_;
-  std::unique_ptr<Serve> serve_;
+  std::unique_ptr<test_support::Host_Serve_Process> serve_;
   std::unique_ptr<httplib::Client> client_;
 };
 
@@ -308,13 +289,7 @@ TEST_F(Host_Serve, RefusesRequestsBeyondTheBound)
   Canned_Server service(200, R"({"result_code": 10000, "data": {"aboutus_version": "held-1"}})");
   service.hold();
   start({"--max-in-flight", "1"});
-  std::future<httplib::Result> held = std::async(std::launch::async,
-                                                 [this, &service]
-                                                 {
-                                                   httplib::Client c("127.0.0.1", serve_->port());
-                                                   c.set_read_timeout(60, 0);
-                                                   return c.Post("/rpc", login(1, service.port(), SK), JSON);
-                                                 });
+  std::future<httplib::Result> held = login_in_background(service.port());
   ASSERT_TRUE(service.wait_requests(1)) << serve_->child().stderr_text();
   httplib::Result refused = client_->Get("/");
   ASSERT_TRUE(refused);
@@ -328,27 +303,12 @@ TEST_F(Host_Serve, RefusesRequestsBeyondTheBound)
   EXPECT_EQ(200, client_->Get("/")->status) << "the slot is free again";
 }
 
-/// A TCP connection to 127.0.0.1:@a port; -1 when refused.
-int connect_to(int port)
-{
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
-    return fd;
-  if (fd >= 0)
-    ::close(fd);
-  return -1;
-}
-
 // A client that stops sending in the middle of its request is dropped after
 // --read-timeout: its connection ends (waited for with a deadline).
 TEST_F(Host_Serve, DropsASilentClient)
 {
   start({"--read-timeout", "1"});
-  int fd = connect_to(serve_->port());
+  int fd = test_support::connect_loopback(serve_->port());
   ASSERT_GE(fd, 0);
   const std::string head = "POST /rpc HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100\r\n\r\n{";
   ASSERT_EQ(static_cast<ssize_t>(head.size()), ::send(fd, head.data(), head.size(), MSG_NOSIGNAL));
@@ -375,18 +335,13 @@ TEST_F(Host_Serve, StopsAfterTheRequestsInHand)
   Canned_Server service(200, R"({"result_code": 10000, "data": {"aboutus_version": "last-1"}})");
   service.hold();
   start();
-  std::future<httplib::Result> held = std::async(std::launch::async,
-                                                 [this, &service]
-                                                 {
-                                                   httplib::Client c("127.0.0.1", serve_->port());
-                                                   c.set_read_timeout(60, 0);
-                                                   return c.Post("/rpc", login(1, service.port(), SK), JSON);
-                                                 });
+  std::future<httplib::Result> held = login_in_background(service.port());
   ASSERT_TRUE(service.wait_requests(1)) << serve_->child().stderr_text();
   ASSERT_EQ(0, ::kill(serve_->child().pid(), SIGTERM));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   int fd = 0;
-  while ((fd = connect_to(serve_->port())) >= 0 && std::chrono::steady_clock::now() < deadline)
+  while ((fd = test_support::connect_loopback(serve_->port())) >= 0 &&
+         std::chrono::steady_clock::now() < deadline)
     ::close(fd);
   ASSERT_LT(fd, 0) << "still accepting connections 60 s after SIGTERM";
   service.release();
