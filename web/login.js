@@ -119,6 +119,7 @@ function showAnswer(answer) {
 }
 
 async function logIn(account) {
+  if (typeof forge === 'undefined') throw explainBadReply('The page\'s encryption library did not load.');
   const key = await fetchPublicKey();
   const secretMax = key.n.bitLength() / 8 - PKCS1_OVERHEAD;
   const problem = checkAccount(account, Math.floor(secretMax));

@@ -15,7 +15,8 @@
 #      module from that root, a login through the unpacked module to the
 #      unpacked emulator, and the unpacked web service agent serving the
 #      unpacked login page and key (each started on 127.0.0.1, stopped by
-#      its PID).
+#      its PID), each file of the page as it is in web/ (node-forge's as npm
+#      installed it).
 # Exits non-zero on any failure.  Each step prints its time.
 set -euo pipefail
 
@@ -34,7 +35,7 @@ twice=1
 
 packages=(
   build-essential cmake ninja-build pkg-config "${deb_tool_packages[@]}"
-  libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev curl
 )
 
 work=$(mktemp -d -t quorvane-package.XXXXXX)
@@ -175,14 +176,19 @@ status_of() {
   exec 5<&-
   printf '%s\n' "${line%$'\r'}"
 }
-paths=(/appliance.pub)
-# The page is packaged once its build rules are in the tree.
-[ -f "$here/web/CMakeLists.txt" ] && paths+=(/ /login.js)
-for path in "${paths[@]}"; do
+for path in /appliance.pub / /login.js; do
   got=$(status_of "$path")
   echo "GET $path: $got"
   [ "$got" = "HTTP/1.1 200 OK" ] || fail "GET $path from the unpacked agent: $got; its log: $(cat "$work/serve.log")"
 done
+# Each file of the page as the package has it, byte for byte.
+for f in index.html login.js checks.js messages.js login.css favicon.svg forge.min.js; do
+  source=web/$f
+  [ "$f" = forge.min.js ] && source=web/node_modules/node-forge/dist/forge.min.js
+  curl -sSf --noproxy '*' -o "$work/served" "http://127.0.0.1:$serve_port/$f" || fail "serve did not serve /$f"
+  cmp -s "$work/served" "$source" || fail "/$f as served differs from $source"
+done
+echo "the served page is web/'s, with node-forge's forge.min.js as npm installed it"
 kill "$serve_pid"
 wait "$serve_pid" || fail "quorvane-host serve did not stop cleanly"
 serve_pid=
