@@ -15,9 +15,10 @@ const here = new URL('.', import.meta.url).pathname;
 export const buildDir = resolve(process.env.QUORVANE_BUILD_DIR || join(here, '..', '..', 'build'));
 const bin = join(buildDir, 'bin');
 
-export const ACCESS_KEY = 'PAGE-TEST-ACCESS-KEY';
+// The account ./dev serve offers, so that the README's picture shows it.
+export const ACCESS_KEY = 'DEMO-ACCESS-KEY';
 export const SECRET = 'page test secret key, typed into a real browser';
-export const VERSION = '7.4.2';
+export const VERSION = '7.1.0';
 
 // How long a program may take to say where it listens; past it the test fails.
 const START_DEADLINE_MS = 30000;
