@@ -61,7 +61,13 @@ class Program {
 
   /** SIGTERM to its PID, then waits for it to end. */
   async stop() {
-    if (this.child.exitCode === null && this.child.signalCode === null) process.kill(this.child.pid, 'SIGTERM');
+    if (this.child.exitCode === null && this.child.signalCode === null) {
+      try {
+        process.kill(this.child.pid, 'SIGTERM');
+      } catch (e) {
+        if (e.code !== 'ESRCH') throw e;  // it ended in the meantime
+      }
+    }
     return this.exited;
   }
 }
