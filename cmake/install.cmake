@@ -4,6 +4,9 @@
 #   quorvane-devhost  LIBDIR/quorvane-devhost/libquorvane-devhost.so
 #                     bin/quorvane-host, bin/quorvane-mock-service
 #                     share/man/man1/                       their manual pages
+#                     share/quorvane-devhost/web/           the login page of
+#                                                           quorvane-host serve
+#                                                           (web/CMakeLists.txt)
 #   (both)            share/doc/quorvane/                   README and notes
 #
 # LIBDIR is GNUInstallDirs' choice: lib/<multiarch triplet> when

@@ -1,5 +1,5 @@
 // quorvane-host rpc and login, run as a user runs them; the usage texts of
-// both programs and their manual pages.
+// both programs and their manual pages.  serve has host_serve_test.cpp.
 
 #include <algorithm>
 #include <cstdio>
@@ -201,7 +201,7 @@ TEST_F(Host_Program, BadArgumentsPrintUsage)
 // when asked for, on stderr with status 2 after a wrong command line.
 TEST_F(Host_Program, HelpGoesToStdoutAndErrorsToStderr)
 {
-  for (const char* command : {"", "probe", "keygen", "encrypt", "login", "rpc"})
+  for (const char* command : {"", "probe", "keygen", "encrypt", "login", "rpc", "serve"})
   {
     SCOPED_TRACE(command);
     std::vector<std::string> argv = {QUORVANE_HOST_PATH};
@@ -260,7 +260,7 @@ std::string roff_words(const std::string& roff)
 TEST_F(Host_Program, ManPagesMatchTheUsageTexts)
 {
   std::string host_help;
-  for (const char* command : {"probe", "keygen", "encrypt", "login", "rpc"})
+  for (const char* command : {"probe", "keygen", "encrypt", "login", "rpc", "serve"})
     host_help += run_program({QUORVANE_HOST_PATH, command, "--help"}).out;
   const std::string mock_help = run_program({Mock_Service::program(), "--help"}).out;
   struct Page
@@ -284,7 +284,7 @@ TEST_F(Host_Program, ManPagesMatchTheUsageTexts)
       EXPECT_NE(std::string::npos, words.find(variable)) << variable;
     if (page.file == "quorvane-host.1")
     {
-      for (const char* command : {"probe", "keygen", "encrypt", "login", "rpc"})
+      for (const char* command : {"probe", "keygen", "encrypt", "login", "rpc", "serve"})
         EXPECT_NE(std::string::npos, roff.find(std::string(".SS ") + command)) << command;
     }
 

@@ -13,7 +13,10 @@
 #   7. the module's line coverage by the suite (tools/ci/coverage.sh): every
 #      line of quorvane/, scrt/ and json_spirit/ must run;
 #   8. the module's interface with the host against the ABI baseline in abi/
-#      (tools/ci/abi.sh).
+#      (tools/ci/abi.sh);
+#   9. the login page in headless Chromium and /rpc through a JSON-RPC
+#      client, against quorvane-host serve and the emulator
+#      (tools/ci/browser.sh).
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -67,6 +70,7 @@ step "Debian packages: reproducible, lintian, hardening, probe and login" "$here
 step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
 step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
+step "Login page: Chromium and a JSON-RPC client against serve" "$here/tools/ci/browser.sh"
 
 say "./dev check passed; step times:"
 step_times

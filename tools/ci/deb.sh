@@ -11,7 +11,8 @@ deb_fail() {
 }
 
 # deb_source_copy DIR: puts the checkout's files (tracked or new, not
-# ignored; as they are in the work tree) into DIR, emptied first.
+# ignored; as they are in the work tree) and the login page's node-forge
+# into DIR, emptied first.
 # dpkg-buildpackage builds in the source folder and writes the packages into
 # its parent, so a copy keeps the build's leftovers out of the checkout and
 # the packages inside it.
@@ -23,6 +24,15 @@ deb_source_copy() {
     while IFS= read -r -d '' f; do
       [ -e "$here/$f" ] && printf '%s\0' "$f"
     done | tar -C "$here" --null -T - -cf - | tar -C "$dir" -xf -
+  # The login page's node-forge, which git ignores: npm ci installs it
+  # from web/package-lock.json (integrity-checked, so the same bytes each
+  # time), and the copy takes only what the page is built from and its
+  # licence.  debian/rules builds the page with QUORVANE_WEB_PAGE=ON.
+  web_modules
+  f=web/node_modules/node-forge
+  mkdir -p "$dir/$f/dist"
+  cp "$here/$f/package.json" "$here/$f/LICENSE" "$dir/$f/"
+  cp "$here/$f/dist/forge.min.js" "$dir/$f/dist/"
 }
 
 # deb_build DIR [OPTION...]: dpkg-buildpackage -b in the source copy DIR,

@@ -48,3 +48,19 @@ end() {
 step_times() {
   printf '%s\n' "${step_timings[@]}" >&2
 }
+
+# web_modules: the login page's npm packages (pinned by web/package-lock.json)
+# in web/node_modules, installed by npm ci when they are missing or the lock
+# file changed since; Node.js and npm from Debian's packages first when
+# missing.  playwright-core needs Node.js 20 or later.
+web_modules() {
+  local web=$here/web
+  cmp -s "$web/package-lock.json" "$web/node_modules/.installed-package-lock.json" && return 0
+  ensure_packages nodejs
+  command -v npm >/dev/null || ensure_packages npm
+  say "installing the login page's npm packages (npm ci in web/)"
+  # No package of the lock runs an install script, and none may: the
+  # browser is Debian's, never one downloaded.
+  (cd "$web" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error)
+  cp "$web/package-lock.json" "$web/node_modules/.installed-package-lock.json"
+}

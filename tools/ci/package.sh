@@ -12,8 +12,11 @@
 #      module links; neither package runs ldconfig or any maintainer script;
 #   6. from the two packages unpacked into a temporary root (dpkg -x):
 #      quorvane-host probe, which must load the development host and the
-#      module from that root, and a login through the unpacked module to the
-#      unpacked emulator (started on 127.0.0.1, stopped by its PID).
+#      module from that root, a login through the unpacked module to the
+#      unpacked emulator, and the unpacked web service agent serving the
+#      unpacked login page and key (each started on 127.0.0.1, stopped by
+#      its PID), each file of the page as it is in web/ (node-forge's as npm
+#      installed it).
 # Exits non-zero on any failure.  Each step prints its time.
 set -euo pipefail
 
@@ -32,16 +35,17 @@ twice=1
 
 packages=(
   build-essential cmake ninja-build pkg-config "${deb_tool_packages[@]}"
-  libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
+  libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev curl
 )
 
 work=$(mktemp -d -t quorvane-package.XXXXXX)
 mock_pid=
+serve_pid=
 cleanup() {
-  if [ -n "$mock_pid" ]; then
-    kill "$mock_pid" 2>/dev/null || true
-    wait "$mock_pid" 2>/dev/null || true
-  fi
+  for pid in $mock_pid $serve_pid; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -155,6 +159,40 @@ kill "$mock_pid"
 wait "$mock_pid" || true
 mock_pid=
 exec 3<&-
+end
+
+begin "the unpacked web service agent serves the unpacked login page"
+# No --assets: serve finds the page in share/ beside its own bin/.
+exec 4< <(exec "$host" serve --key "$work/appliance.key" 2>"$work/serve.log")
+serve_pid=$!
+read -r -t 30 listening <&4 || fail "quorvane-host serve did not start: $(cat "$work/serve.log")"
+serve_port=${listening##*:}
+# status_of PATH: the status line of GET PATH (bash's /dev/tcp: no client to install).
+status_of() {
+  local line
+  exec 5<>"/dev/tcp/127.0.0.1/$serve_port"
+  printf 'GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n' "$1" >&5
+  IFS= read -r -t 30 line <&5 || line="no answer"
+  exec 5<&-
+  printf '%s\n' "${line%$'\r'}"
+}
+for path in /appliance.pub / /login.js; do
+  got=$(status_of "$path")
+  echo "GET $path: $got"
+  [ "$got" = "HTTP/1.1 200 OK" ] || fail "GET $path from the unpacked agent: $got; its log: $(cat "$work/serve.log")"
+done
+# Each file of the page as the package has it, byte for byte.
+for f in index.html login.js checks.js messages.js login.css favicon.svg forge.min.js; do
+  source=web/$f
+  [ "$f" = forge.min.js ] && source=web/node_modules/node-forge/dist/forge.min.js
+  curl -sSf --noproxy '*' -o "$work/served" "http://127.0.0.1:$serve_port/$f" || fail "serve did not serve /$f"
+  cmp -s "$work/served" "$source" || fail "/$f as served differs from $source"
+done
+echo "the served page is web/'s, with node-forge's forge.min.js as npm installed it"
+kill "$serve_pid"
+wait "$serve_pid" || fail "quorvane-host serve did not stop cleanly"
+serve_pid=
+exec 4<&-
 end
 
 say "package check passed; the packages are in $build; step times:"

@@ -3,6 +3,7 @@
 // stderr.
 
 #include <cstdio>
+#include <mutex>
 #include <string>
 
 #include <unistd.h>
@@ -12,6 +13,25 @@
 #include "tools/host/login_module.h"
 #include "tools/host/rpc_session.h"
 #include "tools/host/usage.h"
+
+namespace
+{
+/// Writes whole lines to stdout, one thread at a time.
+class Line_Writer
+{
+public:
+  void write(const std::string& text)
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+
+private:
+  std::mutex lock_;
+};
+}  // namespace
 
 int cmd_rpc(int argc, char** argv)
 {
@@ -42,20 +62,28 @@ int cmd_rpc(int argc, char** argv)
   }
   // The busy workers plus the queue: `feed` stops taking input, and so
   // this loop stops reading, while the handler has that many in hand.
-  RPC_Session session(login.handler(), opts.get("--method", "login"), stdout,
+  Line_Writer out;
+  RPC_Session session(login.handler(), opts.get("--method", "login"),
                       static_cast<std::size_t>(threads + max_queue));
+  const RPC_Session::Answer answer = [&out](const std::string* reply)
+  {
+    if (reply != nullptr)
+      out.write(*reply);
+  };
   Line_Reader input(STDIN_FILENO, static_cast<std::size_t>(max_line));
   std::string line;
   for (Line_Reader::Result r; (r = input.next(line)) != Line_Reader::END;)
   {
     if (r == Line_Reader::LINE)
     {
-      session.feed(line);
+      // Blank lines separate nothing and ask nothing.
+      if (line.find_first_not_of(" \t\r") != std::string::npos)
+        session.feed(line, answer);
       continue;
     }
     std::fprintf(stderr, "quorvane-host rpc: line %zu is longer than %lld bytes; skipped\n",
                  input.line_number(), max_line);
-    session.reject_long_line(static_cast<std::size_t>(max_line));
+    out.write(RPC_Session::long_text_reply(static_cast<std::size_t>(max_line)));
   }
   session.finish();
   return 0;

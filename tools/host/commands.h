@@ -8,5 +8,6 @@ int cmd_keygen(int argc, char** argv);
 int cmd_encrypt(int argc, char** argv);
 int cmd_rpc(int argc, char** argv);
 int cmd_login(int argc, char** argv);
+int cmd_serve(int argc, char** argv);
 
 #endif /* TOOLS_HOST_COMMANDS_H */

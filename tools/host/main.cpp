@@ -17,7 +17,7 @@ struct Command
 
 const Command COMMANDS[] = {
     {"probe", cmd_probe}, {"keygen", cmd_keygen}, {"encrypt", cmd_encrypt},
-    {"login", cmd_login}, {"rpc", cmd_rpc},
+    {"login", cmd_login}, {"rpc", cmd_rpc},       {"serve", cmd_serve},
 };
 }  // namespace
 

@@ -36,14 +36,22 @@ void* Module_Loader::symbol(const char* name)
   return p;
 }
 
-std::string default_module_path()
+std::string program_dir()
 {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   if (n <= 0)
-    return "libquorvane.so";
+    return std::string();
   std::string dir(self, static_cast<std::size_t>(n));
   dir.erase(dir.rfind('/'));
+  return dir;
+}
+
+std::string default_module_path()
+{
+  const std::string dir = program_dir();
+  if (dir.empty())
+    return "libquorvane.so";
   // Built tree: build/bin/quorvane-host beside build/lib/libquorvane.so.
   std::string built = dir + "/../lib/libquorvane.so";
   if (access(built.c_str(), R_OK) == 0)

@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <utility>
 
-Options::Options(std::set<std::string> with_value, std::set<std::string> flags)
-    : with_value_(std::move(with_value)), flags_(std::move(flags))
+Options::Options(std::set<std::string> with_value, std::set<std::string> flags,
+                 std::set<std::string> repeated)
+    : with_value_(std::move(with_value)), flags_(std::move(flags)), repeated_(std::move(repeated))
 {
+  with_value_.insert(repeated_.begin(), repeated_.end());
   flags_.insert("--help");
   flags_.insert("-h");
 }
@@ -32,6 +34,8 @@ bool Options::parse(int argc, char** argv)
       return false;
     }
     values_[arg] = argv[++i];
+    if (repeated_.count(arg) != 0)
+      all_[arg].push_back(values_[arg]);
   }
   return true;
 }
@@ -40,6 +44,12 @@ std::string Options::get(const std::string& name, const std::string& fallback) c
 {
   std::map<std::string, std::string>::const_iterator it = values_.find(name);
   return it == values_.end() ? fallback : it->second;
+}
+
+std::vector<std::string> Options::all(const std::string& name) const
+{
+  std::map<std::string, std::vector<std::string>>::const_iterator it = all_.find(name);
+  return it == all_.end() ? std::vector<std::string>() : it->second;
 }
 
 bool Options::number(const std::string& name, long long low, long long high, long long& value) const

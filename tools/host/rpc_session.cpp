@@ -1,6 +1,6 @@
 #include "tools/host/rpc_session.h"
 
-#include <atomic>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -35,93 +35,125 @@ json_spirit::Value usable_id(const json_spirit::Object& obj)
 }  // namespace
 
 /**
- * The channel of one input line.  A single message's reply is written as
- * soon as it is sent; a batch's replies are collected and written as one
- * array when the last expected one arrives (or by `flush` at the end).
+ * The channel of one text.  Its replies are collected and handed to the
+ * text's answer in one piece: as soon as the last expected one arrives, or
+ * else once the handler has let go of every message of the text (a request
+ * it declined to answer), with what there is.
  */
-class RPC_Session::Line_Channel : public JSON_RPC_Channel
+class RPC_Session::Text_Channel : public JSON_RPC_Channel
 {
 public:
-  Line_Channel(RPC_Session& session, bool batch) : session_(session), batch_(batch) {}
+  Text_Channel(bool batch, Answer answer) : batch_(batch), answer_(std::move(answer)) {}
 
-  /// One more reply is expected on this line.
-  void expect() { ++expected_; }
+  /// One more reply is expected for this text; every expectation is
+  /// counted before any reply is added or any message handed out.
+  void expect()
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    ++expected_;
+  }
 
   /// Adds a reply that the session made itself.
-  void add(json_spirit::Value reply) { deliver(std::move(reply)); }
+  void add(json_spirit::Value reply) { deliver(&reply); }
 
   int send(JSON_RPC_Object_var obj) override
   {
-    deliver(devhost::to_json(*obj));
+    json_spirit::Value reply = devhost::to_json(*obj);
+    deliver(&reply);
     return 0;
   }
 
-  /// Writes what a batch has collected, if anything; true when the line
-  /// needs nothing more.
-  bool flush()
+  /// One more message goes to the handler.
+  void handing()
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (batch_ && !replies_.empty() && !written_)
-      write_batch_locked();
-    return written_ || (received_ >= expected_);
+    ++handed_;
   }
-
-  bool done()
+  /// The handler let go of one message (it was handled).
+  void released()
   {
-    std::lock_guard<std::mutex> guard(lock_);
-    return received_ >= expected_;
+    update([this] { ++released_; });
+  }
+  /// Every message of the text has been handed out.
+  void seal()
+  {
+    update([this] { sealed_ = true; });
   }
 
 private:
-  void deliver(json_spirit::Value reply)
+  void deliver(json_spirit::Value* reply)
   {
-    std::lock_guard<std::mutex> guard(lock_);
-    ++received_;
-    if (!batch_)
+    update(
+        [this, reply]
+        {
+          ++received_;
+          replies_.push_back(std::move(*reply));
+        });
+  }
+
+  // Applies @a change under the lock and answers the text when that
+  // completes it; the answer runs outside the lock.
+  template <class Change>
+  void update(Change change)
+  {
+    std::unique_ptr<std::string> text;
     {
-      session_.write_line(json_spirit::JSON_Dump(reply, false));
-      return;
+      std::lock_guard<std::mutex> guard(lock_);
+      if (answered_)
+        return;
+      change();
+      const bool all_in = received_ >= expected_ && (expected_ > 0 || sealed_);
+      const bool let_go = sealed_ && released_ == handed_;
+      if (!all_in && !let_go)
+        return;
+      answered_ = true;
+      if (!replies_.empty())
+        text.reset(new std::string(json_spirit::JSON_Dump(
+            batch_ ? json_spirit::Value(std::move(replies_)) : replies_.front(), false)));
+      replies_.clear();
     }
-    replies_.push_back(std::move(reply));
-    if (received_ >= expected_)
-      write_batch_locked();
+    answer_(text.get());
   }
 
-  void write_batch_locked()
-  {
-    written_ = true;
-    session_.write_line(json_spirit::JSON_Dump(json_spirit::Value(std::move(replies_)), false));
-    replies_.clear();
-  }
-
-  RPC_Session& session_;
   const bool batch_;
+  const Answer answer_;
   std::mutex lock_;
   json_spirit::Array replies_;
   int expected_ = 0;
   int received_ = 0;
-  bool written_ = false;
+  int handed_ = 0;
+  int released_ = 0;
+  bool sealed_ = false;
+  bool answered_ = false;
 };
 
 /**
  * The slot of one message handed to the handler: freed when the message
  * goes, which is when the worker drops the last reference to it, once
- * handled.  `handed` marks the moment the slot was taken; a message never
- * handed out frees nothing.
+ * handled.  It keeps the message's text channel alive until then, and
+ * tells it first, so that a text is answered before `finish` can see its
+ * last slot free.  A message never handed out frees nothing.
  */
 class RPC_Session::Slot
 {
 public:
-  explicit Slot(RPC_Session& session) : session_(session) {}
+  Slot(RPC_Session& session, const JSON_RPC_Channel_var& channel) : session_(session), channel_(channel) {}
   ~Slot()
   {
-    if (handed_)
-      session_.give_slot();
+    if (!handed_)
+      return;
+    static_cast<Text_Channel*>(channel_.get())->released();
+    session_.give_slot();
   }
-  void handed() { handed_ = true; }
+  void handed()
+  {
+    static_cast<Text_Channel*>(channel_.get())->handing();
+    handed_ = true;
+  }
 
 private:
   RPC_Session& session_;
+  JSON_RPC_Channel_var channel_;
   bool handed_ = false;
 };
 
@@ -130,12 +162,11 @@ template <class Message>
 class RPC_Session::Counted : public Message, public RPC_Session::Slot
 {
 public:
-  explicit Counted(RPC_Session& session) : Slot(session) {}
+  Counted(RPC_Session& session, const JSON_RPC_Channel_var& channel) : Slot(session, channel) {}
 };
 
-RPC_Session::RPC_Session(JSON_RPC_Thread_Handler& handler, const std::string& method, std::FILE* out,
-                         std::size_t max_in_hand)
-    : handler_(handler), method_(method), out_(out), max_in_hand_(max_in_hand > 0 ? max_in_hand : 1)
+RPC_Session::RPC_Session(JSON_RPC_Thread_Handler& handler, const std::string& method, std::size_t max_in_hand)
+    : handler_(handler), method_(method), max_in_hand_(max_in_hand > 0 ? max_in_hand : 1)
 {
 }
 
@@ -154,11 +185,11 @@ void RPC_Session::give_slot()
   slot_free_.notify_all();
 }
 
-void RPC_Session::reject_long_line(std::size_t limit)
+std::string RPC_Session::long_text_reply(std::size_t limit)
 {
   const std::string why = "the line is longer than " + std::to_string(limit) + " bytes";
-  write_line(json_spirit::JSON_Dump(
-      error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request", json_spirit::Value(why)), false));
+  return json_spirit::JSON_Dump(
+      error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request", json_spirit::Value(why)), false);
 }
 
 RPC_Session::~RPC_Session()
@@ -166,35 +197,27 @@ RPC_Session::~RPC_Session()
   finish();
 }
 
-void RPC_Session::write_line(const std::string& text)
+void RPC_Session::feed(const std::string& text, Answer answer)
 {
-  std::lock_guard<std::mutex> guard(out_lock_);
-  std::fwrite(text.data(), 1, text.size(), out_);
-  std::fputc('\n', out_);
-  std::fflush(out_);
-}
-
-void RPC_Session::feed(const std::string& line)
-{
-  if (line.find_first_not_of(" \t\r") == std::string::npos)
-    return;  // blank lines separate nothing and ask nothing
-
   json_spirit::Value msg;
-  if (!json_spirit::read(line, msg))
+  if (!json_spirit::read(text, msg))
   {
-    write_line(json_spirit::JSON_Dump(error_reply(PARSE_ERROR, json_spirit::Value(), "Parse error"), false));
+    const std::string reply =
+        json_spirit::JSON_Dump(error_reply(PARSE_ERROR, json_spirit::Value(), "Parse error"), false);
+    answer(&reply);
     return;
   }
 
   const bool batch = msg.type() == json_spirit::array_type;
   if (batch && msg.get_array().empty())
   {
-    write_line(
-        json_spirit::JSON_Dump(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false));
+    const std::string reply =
+        json_spirit::JSON_Dump(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false);
+    answer(&reply);
     return;
   }
 
-  Line_Channel* channel = new Line_Channel(*this, batch);
+  Text_Channel* channel = new Text_Channel(batch, std::move(answer));
   JSON_RPC_Channel_var strong(channel);
   std::vector<json_spirit::Value> items;
   if (batch)
@@ -202,7 +225,7 @@ void RPC_Session::feed(const std::string& line)
   else
     items.push_back(std::move(msg));
 
-  // Count every reply the line will get before any is sent, so that a batch
+  // Count every reply the text will get before any is sent, so that a batch
   // cannot be written while a worker is still to answer part of it.
   std::vector<std::pair<JSON_RPC_Object_var, Slot*>> to_handler;
   std::vector<json_spirit::Value> own_replies;
@@ -232,13 +255,13 @@ void RPC_Session::feed(const std::string& line)
     Slot* slot = nullptr;
     if (is_request)
     {
-      Counted<JSON_RPC_Request>* r = new Counted<JSON_RPC_Request>(*this);
+      Counted<JSON_RPC_Request>* r = new Counted<JSON_RPC_Request>(*this, strong);
       req = r;
       slot = r;
     }
     else
     {
-      Counted<devhost::JSON_RPC_Notification>* n = new Counted<devhost::JSON_RPC_Notification>(*this);
+      Counted<devhost::JSON_RPC_Notification>* n = new Counted<devhost::JSON_RPC_Notification>(*this, strong);
       req = n;
       slot = n;
     }
@@ -269,20 +292,7 @@ void RPC_Session::feed(const std::string& line)
     message.first = JSON_RPC_Object_var();
   }
 
-  prune();
-  if (!channel->done())
-    pending_.push_back(strong);
-}
-
-void RPC_Session::prune()
-{
-  for (std::list<JSON_RPC_Channel_var>::iterator it = pending_.begin(); it != pending_.end();)
-  {
-    if (static_cast<Line_Channel*>(it->get())->done())
-      it = pending_.erase(it);
-    else
-      ++it;
-  }
+  channel->seal();
 }
 
 void RPC_Session::finish()
@@ -293,9 +303,4 @@ void RPC_Session::finish()
     std::unique_lock<std::mutex> guard(slots_lock_);
     slot_free_.wait(guard, [this] { return in_hand_ == 0; });
   }
-  // A handler may have declined to answer a request (its requester gone,
-  // or its reply could not be built): write what such a batch has.
-  for (JSON_RPC_Channel_var& chn : pending_)
-    static_cast<Line_Channel*>(chn.get())->flush();
-  pending_.clear();
 }

@@ -13,6 +13,7 @@
 #include <openssl/rsa.h>
 
 #include "devhost/services/openssl_util.h"
+#include "host/host_manager.h"
 #include "host/secure_memset.h"
 
 namespace
@@ -119,5 +120,29 @@ bool encrypt_for_appliance(const std::string& key_file, const secure_string& sec
   std::unique_ptr<unsigned char[]> text(new unsigned char[devhost::base64_length(out_length) + 1]);
   int n = EVP_EncodeBlock(text.get(), out.get(), static_cast<int>(out_length));
   base64.assign(reinterpret_cast<const char*>(text.get()), static_cast<std::size_t>(n));
+  return true;
+}
+
+bool appliance_public_key(std::string& pem, std::string& error)
+{
+  const secure_ustring& key = Host_Manager::instance()->rsa_prvkey();
+  if (key.empty())
+  {
+    error = "no appliance key (--key FILE, or QUORVANE_HOST_KEY)";
+    return false;
+  }
+  // OpenSSL reads the private key from the key store's own wiped bytes.
+  Bio_Ptr in(BIO_new_mem_buf(key.data(), static_cast<int>(key.size())));
+  Pkey_Ptr pkey(in ? PEM_read_bio_PrivateKey(in.get(), nullptr, nullptr, nullptr) : nullptr);
+  Bio_Ptr out(BIO_new(BIO_s_mem()));
+  char* data = nullptr;
+  long length = 0;
+  if (!pkey || EVP_PKEY_get_base_id(pkey.get()) != EVP_PKEY_RSA || !out ||
+      PEM_write_bio_PUBKEY(out.get(), pkey.get()) != 1 || (length = BIO_get_mem_data(out.get(), &data)) <= 0)
+  {
+    error = "the appliance key is not a PEM RSA private key: " + openssl_reason();
+    return false;
+  }
+  pem.assign(data, static_cast<std::size_t>(length));
   return true;
 }

@@ -24,4 +24,11 @@ bool read_secret_from_stdin(secure_string& secret);
 bool encrypt_for_appliance(const std::string& key_file, const secure_string& secret, std::string& base64,
                            std::string& error);
 
+/**
+ * The public half of the appliance's key in the host's key store (loaded
+ * from --key or QUORVANE_HOST_KEY), as PEM ("BEGIN PUBLIC KEY").  False
+ * with @a error set when there is no key or it is not an RSA private key.
+ */
+bool appliance_public_key(std::string& pem, std::string& error);
+
 #endif /* TOOLS_HOST_SECRET_INPUT_H */

@@ -66,6 +66,35 @@ const Usage USAGES[] = {
      "                    never held whole (default 1048576)\n"
      "  --max-queue N     at most N requests wait for a worker; reading pauses while\n"
      "                    that many do (default 64)\n"},
+    {"serve", "the web service agent: the login page and JSON-RPC over HTTP",
+     "usage: quorvane-host serve [--module FILE] [--key FILE] [--listen ADDR:PORT]\n"
+     "                           [--assets DIR] [--tls-cert FILE --tls-key FILE]\n"
+     "                           [--allow-origin ORIGIN]... [--max-in-flight N]\n"
+     "                           [--read-timeout S] [--ca-file F] [--timeout S]\n"
+     "                           [--method NAME] [--threads N] [--max-line BYTES]\n"
+     "Serves, until SIGINT or SIGTERM, the login page (GET /), the appliance key's\n"
+     "public half (GET /appliance.pub) and JSON-RPC 2.0 over HTTP (POST /rpc, with\n"
+     "Content-Type: application/json), whose requests for method NAME go to the\n"
+     "module's login handler as those of 'rpc' do.  Prints \"listening on ADDR:PORT\"\n"
+     "first; one access-log line per request goes to stderr, never a body.\n"
+     "  --module FILE     the module to load (default: the one beside this program)\n"
+     "  --key FILE        the appliance's private key (default: QUORVANE_HOST_KEY)\n"
+     "  --listen ADDR:PORT  where to listen (default 127.0.0.1:0, an ephemeral port)\n"
+     "  --assets DIR      the login page's files (default: ../share/quorvane-devhost/web\n"
+     "                    beside this program's folder)\n"
+     "  --tls-cert FILE   serve HTTPS with this certificate (PEM) ...\n"
+     "  --tls-key FILE    ... and its private key (PEM)\n"
+     "  --allow-origin ORIGIN  also take requests whose Origin is ORIGIN\n"
+     "                    (SCHEME://HOST[:PORT]); others but the server's own get 403\n"
+     "  --max-in-flight N  requests in hand at most, 1 to 1024; more get 503\n"
+     "                    (default 16)\n"
+     "  --read-timeout S  a client silent this long while its request is read is\n"
+     "                    dropped, 1 to 3600 seconds (default 10)\n"
+     "  --ca-file F       the CA bundle that verifies the services' certificates\n"
+     "  --timeout S       limit of each exchange with a service, seconds (default 30)\n"
+     "  --method NAME     the method handed to the handler (default login)\n"
+     "  --threads N       the handler's worker threads, 1 to 256 (default 4)\n"
+     "  --max-line BYTES  a longer body gets 413 (default 1048576)\n"},
 };
 
 const Usage* find(const char* command)

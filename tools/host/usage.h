@@ -11,6 +11,11 @@ constexpr std::size_t RPC_DEFAULT_MAX_LINE = 1024 * 1024;
 /// Requests that may wait for a worker in `quorvane-host rpc` by default (--max-queue).
 constexpr std::size_t RPC_DEFAULT_MAX_QUEUE = 64;
 
+/// Requests `quorvane-host serve` has in hand at most by default (--max-in-flight).
+constexpr long long SERVE_DEFAULT_MAX_IN_FLIGHT = 16;
+/// Seconds a client of `quorvane-host serve` may be silent while its request is read (--read-timeout).
+constexpr long long SERVE_DEFAULT_READ_TIMEOUT = 10;
+
 /**
  * Writes the usage of the subcommand @a command to @a out, or the
  * program's own (the list of subcommands) when @a command is null or not

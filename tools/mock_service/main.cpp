@@ -4,13 +4,13 @@
 // resource for transport tests, and can misbehave on request (--fault).
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <thread>
 
-#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include "tools/common/http_listener.h"
 #include "tools/mock_service/options.h"
 #include "tools/mock_service/server.h"
 
@@ -32,9 +32,7 @@ int main(int argc, char** argv)
   }
   // Blocked in every thread, so that only the server's sigwait takes a
   // stop request; broken connections must not kill us.
-  sigset_t set = mock_service::stop_signals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  tools::block_stop_signals();
   if (cfg.stop_on_stdin_eof)
   {
     // A launcher that dies without stopping us (a crashed test) closes the

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tools/common/http_listener.h"
 #include "tools/common/take_env.h"
 
 namespace mock_service
@@ -46,17 +47,11 @@ bool parse_number(const char* text, long long low, long long high, long long& ou
 
 bool parse_listen(const std::string& text, Config& cfg)
 {
-  std::string::size_type colon = text.rfind(':');
-  if (colon == std::string::npos)
+  tools::Listen_Address where;
+  if (!tools::parse_listen(text, where))
     return false;
-  std::string host = text.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
-    host = host.substr(1, host.size() - 2);
-  long long port = 0;
-  if (host.empty() || !parse_number(text.c_str() + colon + 1, 0, 65535, port))
-    return false;
-  cfg.host = host;
-  cfg.port = static_cast<int>(port);
+  cfg.host = where.host;
+  cfg.port = where.port;
   return true;
 }
 

@@ -3,57 +3,28 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
+#include "tools/common/http_listener.h"
 #include "tools/mock_service/routes.h"
 
 namespace mock_service
 {
 namespace
 {
-std::string printable(const std::string& host, int port)
-{
-  bool v6 = host.find(':') != std::string::npos;
-  return (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
-}
-
-// httplib's stop() closes the listening socket, but a worker holding an
-// idle keep-alive connection waits out the keep-alive timeout before it
-// notices, and stop() joins the workers.  Shutting every connection down
-// (without closing the descriptors, which stay the workers') ends those
-// waits at once.
-void shutdown_connections()
-{
-  DIR* dir = ::opendir("/proc/self/fd");
-  if (dir == nullptr)
-    return;
-  while (dirent* entry = ::readdir(dir))
-  {
-    char* end = nullptr;
-    long fd = std::strtol(entry->d_name, &end, 10);
-    struct stat st;
-    if (*end != '\0' || end == entry->d_name || fd == ::dirfd(dir) ||
-        ::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode))
-      continue;
-    ::shutdown(static_cast<int>(fd), SHUT_RDWR);
-  }
-  ::closedir(dir);
-}
+using tools::printable;
 
 int run_http(const Config& cfg)
 {
@@ -79,42 +50,16 @@ int run_http(const Config& cfg)
   // Linux) on every reused connection.
   svr->set_tcp_nodelay(true);
 
-  int port = cfg.port;
-  if (port == 0)
-    port = svr->bind_to_any_port(cfg.host);
-  else if (!svr->bind_to_port(cfg.host, port))
-    port = -1;
-  if (port < 0)
-  {
-    std::fprintf(stderr, "quorvane-mock-service: cannot listen on %s\n",
-                 printable(cfg.host, cfg.port).c_str());
-    return 1;
-  }
-
-  std::atomic<bool> listen_done(false);
-  std::thread listener(
-      [&]
-      {
-        svr->listen_after_bind();
-        listen_done = true;
-        kill(getpid(), SIGTERM);  // wakes the main thread's sigwait
-      });
-  // The line is the promise that a stop request is honoured: it goes out
-  // only once the server loop runs, since stop() before that is lost.  The
-  // library has no readiness notice; the loop starts at once.
-  while (!svr->is_running() && !listen_done)
-    std::this_thread::yield();
-  std::printf("listening on %s\n", printable(cfg.host, port).c_str());
-  std::fflush(stdout);
-
-  sigset_t set = stop_signals();
-  int sig = 0;
-  sigwait(&set, &sig);
-  stopper.stop();
-  svr->stop();
-  shutdown_connections();
-  listener.join();
-  return 0;
+  tools::Listen_Address where;
+  where.host = cfg.host;
+  where.port = cfg.port;
+  return tools::serve_until_signal(*svr, where, "quorvane-mock-service", nullptr,
+                                   [&]
+                                   {
+                                     stopper.stop();
+                                     svr->stop();
+                                     tools::shutdown_connections(SHUT_RDWR);
+                                   });
 }
 
 // The "close" fault: a bare socket that accepts and closes, with neither
@@ -166,7 +111,7 @@ int run_close(const Config& cfg)
   std::thread waiter(
       [&]
       {
-        sigset_t set = stop_signals();
+        sigset_t set = tools::stop_signals();
         int sig = 0;
         sigwait(&set, &sig);
         signalled = true;
@@ -201,15 +146,6 @@ int run_close(const Config& cfg)
   return 0;
 }
 }  // namespace
-
-sigset_t stop_signals()
-{
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  return set;
-}
 
 int serve(const Config& cfg)
 {
