@@ -55,21 +55,35 @@ Log_Capture::~Log_Capture()
 
 namespace
 {
-// The module's body lines ("request body:", "response body:") carry the
-// host's JSON_Dump of a value, whose layout is the host's: they match when
-// the rest of each text parses to the same JSON value.
+// The module's lines that carry the host's JSON_Dump of a value (the body
+// lines of a failed request, the reply a version could not be read from)
+// have the host's layout: they match when the dumped parts parse to the
+// same JSON value and the texts around them are the same.
 bool same_text(const std::string& a, const std::string& b)
 {
   if (a == b)
     return true;
-  for (const char* label : {"request body:\n", "response body:\n"})
+  struct Dump_Line
   {
-    const std::string head(label);
-    if (a.compare(0, head.size(), head) != 0 || b.compare(0, head.size(), head) != 0)
-      continue;
-    nlohmann::json x = nlohmann::json::parse(a.substr(head.size()), nullptr, false);
-    nlohmann::json y = nlohmann::json::parse(b.substr(head.size()), nullptr, false);
-    return !x.is_discarded() && !y.is_discarded() && x == y;
+    const char* head;
+    const char* tail;
+  };
+  for (const Dump_Line& line : {Dump_Line{"request body:\n", "\n"}, Dump_Line{"response body:\n", "\n"},
+                                Dump_Line{"The json returned by GET request is: ", ".\n"}})
+  {
+    const std::string head(line.head), tail(line.tail);
+    auto dumped = [&](const std::string& text)
+    {
+      if (text.size() < head.size() + tail.size() || text.compare(0, head.size(), head) != 0 ||
+          text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+      return nlohmann::json::parse(text.substr(head.size(), text.size() - head.size() - tail.size()), nullptr,
+                                   false);
+    };
+    const nlohmann::json x = dumped(a);
+    const nlohmann::json y = dumped(b);
+    if (!x.is_discarded() || !y.is_discarded())
+      return !x.is_discarded() && !y.is_discarded() && x == y;
   }
   return false;
 }
