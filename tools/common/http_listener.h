@@ -44,7 +44,9 @@ void block_stop_signals();
  * httplib's stop() closes the listening socket, but a worker holding an
  * idle keep-alive connection waits out the keep-alive timeout before it
  * notices, and stop() joins the workers; a shut-down socket ends that wait
- * at once.  SHUT_RD still lets a reply being written go out.
+ * at once.  Call it only once every reply has been written: the library
+ * checks before each write that the peer has not gone, and a socket shut
+ * down for reading looks gone, so a reply still being written is dropped.
  */
 void shutdown_connections(int how);
 

@@ -139,9 +139,8 @@ int cmd_serve(int argc, char** argv)
       [&]
       {
         // No new connection, then no new request; the requests in hand
-        // finish and are answered; then the idle keep-alive connections
-        // are woken (their reading side only: a reply still being written
-        // goes out).
+        // finish and their replies are written; then the idle keep-alive
+        // connections are woken.
         svr->stop();
         agent.drain();
         tools::shutdown_connections(SHUT_RD);

@@ -29,6 +29,9 @@ const std::size_t SPARE_WORKERS = 8;
 // unset for a request refused while its head was read.
 thread_local bool request_started = false;
 thread_local Clock::time_point request_start;
+// Whether this worker's current request was let in past the bound and its
+// response is not written yet.
+thread_local bool request_unwritten = false;
 
 std::string lower(std::string text)
 {
@@ -120,9 +123,18 @@ void Web_Agent::install(httplib::Server& svr)
         request_start = Clock::now();
         return httplib::Server::HandlerResponse::Unhandled;
       });
+  // The library calls the logger once a response has been written (or
+  // its writing has failed), on the worker that routed the request.  Were
+  // `drain` to wait for the handlers alone, the stop could shut a
+  // connection down before its reply went out.
   svr.set_logger(
-      [](const httplib::Request& req, const httplib::Response& res)
+      [this](const httplib::Request& req, const httplib::Response& res)
       {
+        if (request_unwritten)
+        {
+          request_unwritten = false;
+          written();
+        }
         char took[32] = "-";
         if (request_started)
           std::snprintf(took, sizeof took, "%.1f ms",
@@ -154,13 +166,20 @@ bool Web_Agent::enter()
   if (draining_ || in_flight_ >= cfg_.max_in_flight)
     return false;
   ++in_flight_;
+  ++unwritten_;
   return true;
 }
 
 void Web_Agent::leave()
 {
   std::lock_guard<std::mutex> guard(lock_);
-  if (--in_flight_ == 0)
+  --in_flight_;
+}
+
+void Web_Agent::written()
+{
+  std::lock_guard<std::mutex> guard(lock_);
+  if (--unwritten_ == 0)
     idle_.notify_all();
 }
 
@@ -168,7 +187,7 @@ void Web_Agent::drain()
 {
   std::unique_lock<std::mutex> guard(lock_);
   draining_ = true;
-  idle_.wait(guard, [this] { return in_flight_ == 0; });
+  idle_.wait(guard, [this] { return unwritten_ == 0; });
 }
 
 void Web_Agent::guarded(Route route, const httplib::Request& req, httplib::Response& res)
@@ -180,6 +199,7 @@ void Web_Agent::guarded(Route route, const httplib::Request& req, httplib::Respo
     res.set_header("Retry-After", "1");
     return refuse(res, 503, "too many requests in hand; try again");
   }
+  request_unwritten = true;  // until the logger: see install
   struct Leave
   {
     Web_Agent& agent;

@@ -63,7 +63,7 @@ public:
   const std::string& own_origin() const { return own_origin_; }
 
   /// From now on refuses requests with 503; returns once no request is in
-  /// hand any more.
+  /// hand any more: every response let in has been written.
   void drain();
 
 private:
@@ -71,8 +71,12 @@ private:
   /// @a route behind the Origin check and the bound of requests in hand.
   void guarded(Route route, const httplib::Request& req, httplib::Response& res);
   bool origin_allowed(const httplib::Request& req) const;
+  /// A request in hand from `enter` to `leave` (its handler returned),
+  /// which the bound counts, and to `written` (its response went out),
+  /// which `drain` waits for.
   bool enter();
   void leave();
+  void written();
 
   void page_file(const httplib::Request& req, httplib::Response& res);
   void public_key(const httplib::Request& req, httplib::Response& res);
@@ -86,6 +90,7 @@ private:
   std::mutex lock_;
   std::condition_variable idle_;
   std::size_t in_flight_ = 0;
+  std::size_t unwritten_ = 0;
   bool draining_ = false;
 };
 
