@@ -212,8 +212,8 @@ TEST(FaultSoak, TwoThousandLoginsGetTheirRepliesAndTheProcessDoesNotGrow)
   }
 
   Login_Module_Fixture module;
-  char threads[] = "8";
-  char* argv[] = {threads};
+  std::string threads = std::to_string(THREADS);
+  char* argv[] = {&threads[0]};
   ASSERT_EQ(0, module.handler().init(1, argv));
 
   std::vector<std::string> params(MODE_COUNT);
