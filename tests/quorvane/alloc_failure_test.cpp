@@ -60,8 +60,10 @@ struct String_Layout
     const secure_string probe("x");
     const char* object = reinterpret_cast<const char*>(&probe);
     buffer = static_cast<std::size_t>(probe.data() - object);
+    // The first match: the inline buffer's unused bytes are whatever the
+    // stack held, which may be this very address.
     const std::uintptr_t data = reinterpret_cast<std::uintptr_t>(probe.data());
-    for (std::size_t at = 0; at + sizeof data <= sizeof probe; at += sizeof data)
+    for (std::size_t at = 0; at + sizeof data <= sizeof probe && pointer == SIZE_MAX; at += sizeof data)
     {
       std::uintptr_t word;
       std::memcpy(&word, object + at, sizeof word);
