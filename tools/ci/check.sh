@@ -16,7 +16,10 @@
 #      (tools/ci/abi.sh);
 #   9. the login page in headless Chromium and /rpc through a JSON-RPC
 #      client, against quorvane-host serve and the emulator
-#      (tools/ci/browser.sh).
+#      (tools/ci/browser.sh);
+#  10. the whole tree built by clang as well (warnings are errors there too,
+#      benchmarks included) and the suite run from that build: a second
+#      compiler's warnings and code generation catch what g++ lets through.
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -62,6 +65,12 @@ tsan() {
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --timeout 900 -R "$concurrency_tests"
 }
 
+clang_suite() {
+  CC=clang CXX=clang++ configure build-clang -DQUORVANE_BENCHMARKS=ON
+  cmake --build build-clang -j "$jobs"
+  ctest --test-dir build-clang --output-on-failure -j "$jobs" --timeout 900
+}
+
 step "AddressSanitizer + UBSan: whole suite" asan
 step "ThreadSanitizer: concurrency tests" tsan
 step "Planted host faults: the host contract suite catches each" "$here/tools/ci/host_faults.sh"
@@ -71,6 +80,7 @@ step "Interoperability: nginx and tinyproxy" "$here/tools/ci/interop.sh"
 step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
 step "Login page: Chromium and a JSON-RPC client against serve" "$here/tools/ci/browser.sh"
+step "clang: the whole tree and the suite" clang_suite
 
 say "./dev check passed; step times:"
 step_times
