@@ -92,7 +92,8 @@ inline const Value* member_of_kind(const Object& obj, const std::string& key, bo
 /**
  * Reads an integral member of type T through the host's 64-bit getters.
  * A value outside T's range raises `std::out_of_range` naming the key and the
- * value: narrowing must never turn 70000 into another valid port.
+ * value: narrowing must never turn 70000 into another valid port.  Only the
+ * unsigned form is defined: the module reads no signed member this way.
  */
 template <typename T, bool IS_SIGNED = std::numeric_limits<T>::is_signed>
 struct Integral_Getter;
@@ -106,20 +107,6 @@ struct Integral_Getter<T, false>
     std::uint64_t v = object_get_uint64_or_throw(obj, key);
     if (v > static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
       detail::throw_out_of_range(key, static_cast<long long>(v), 0, std::numeric_limits<T>::max());
-    return static_cast<T>(v);
-  }
-};
-
-template <typename T>
-struct Integral_Getter<T, true>
-{
-  /// The member's value; throws when it is missing, not an integer or out of T's range.
-  static T object_get_or_throw(const Object& obj, const std::string& key)
-  {
-    std::int64_t v = object_get_int64_or_throw(obj, key);
-    if (v < static_cast<std::int64_t>(std::numeric_limits<T>::min()) ||
-        v > static_cast<std::int64_t>(std::numeric_limits<T>::max()))
-      detail::throw_out_of_range(key, v, std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
     return static_cast<T>(v);
   }
 };

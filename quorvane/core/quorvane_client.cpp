@@ -67,8 +67,9 @@ void Quorvane_Client::log_failed_request(const HTTP_Request& req, const HTTP_Res
                                          const json_spirit::Value* req_body,
                                          const json_spirit::Value* res_body)
 {
+  // The host's request gives "" for no query, never null.
   const char* query = req.query_string();
-  const bool has_query = query != nullptr && *query != '\0';
+  const bool has_query = *query != '\0';
   const int status = res.status();
   // In a URL an IPv6 literal stands in brackets, or its last group would
   // read as the port ("http://::1:8443/"); the record keeps it bare, and it

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -271,3 +272,22 @@ TEST(SecureString, AJsonValueWipesAShortSecret)
 }
 
 }  // namespace
+
+TEST(SecureString, AGuardWipesItsStringOnEveryWayOut)
+{
+  secure_string normal("short secret");
+  {
+    Secure_Wipe_Guard guard(normal);
+  }
+  EXPECT_TRUE(normal.empty());
+  secure_string thrown(LONG_SECRET);
+  try
+  {
+    Secure_Wipe_Guard guard(thrown);
+    throw std::runtime_error("leaving by an exception");
+  }
+  catch (const std::runtime_error&)
+  {
+  }
+  EXPECT_TRUE(thrown.empty());
+}

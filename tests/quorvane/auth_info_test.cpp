@@ -4,6 +4,7 @@
 #include <functional>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <ace/Log_Msg.h>
@@ -165,6 +166,10 @@ TEST(AuthInfo, AHostThatIsNotAHostFailsTheLoad)
       {"h-.example", "\"h-.example\""},
       {"a..example", "\"a..example\""},
       {"example.", "\"example.\""},
+      {"*h.example", "\"*h.example\""},
+      {"h{x}.example", "\"h{x}.example\""},
+      {"h.-x.example", "\"h.-x.example\""},
+      {"h.example-", "\"h.example-\""},
       {label63 + "a.example", "\"" + label63 + "a\"..."},
       {name253 + "b", "\"" + name253.substr(0, 64) + "\"..."},
       {long_refused, "\"" + long_refused.substr(0, 64) + "\"..."},
@@ -178,12 +183,14 @@ TEST(AuthInfo, AHostThatIsNotAHostFailsTheLoad)
       {"[127.0.0.1]", "\"[127.0.0.1]\""},
       {"fe80::1%eth0", "\"fe80::1%eth0\""},
       {"[::1]:80", "\"[::1]:80\""},
+      {"a::1]", "\"a::1]\""},
   };
   for (const auto& row : refused)
     expect_member_refused("host", row.host,
                           "JSON member 'host' is not a host name or an IP address: " + row.shown);
-  const std::string accepted[] = {"localhost", "127.0.0.1", "h.example",          "a-b.c0.xyz",
-                                  "x",         name253,     label63 + ".example", "EXAMPLE.com"};
+  const std::string accepted[] = {"localhost", "127.0.0.1",  "h.example",   "a-b.c0.xyz",    "x",
+                                  name253,     "EXAMPLE.com", "zeta.ZONE",  "node9.example", "a.b.example",
+                                  label63 + ".example"};
   for (const std::string& host : accepted)
   {
     Auth_Info info;
@@ -234,6 +241,7 @@ TEST(AuthInfo, AnAccessKeyThatCouldChangeWhatIsSignedFailsTheLoad)
       {"AK\x1f", "\"AK\\x1F\""},
       {"AK\x7f", "\"AK\\x7F\""},
       {"AK\xc3\xa9", "\"AK\\xC3\\xA9\""},
+      {" AK~", "\" AK~\""},
   };
   for (const auto& row : refused)
     expect_member_refused("access_key", row.key, what + row.shown);
@@ -294,6 +302,29 @@ TEST(AuthInfo, CopiesOwnTheirSecret)
   // A plain string member is taken as well as a secure one.
   EXPECT_TRUE(load_member(moved, "secret_key", std::string("plain\0tail", 10)));
   EXPECT_EQ(std::string("plain\0tail", 10), std::string(moved.secret_key.data(), moved.secret_key.size()));
+
+  // Assignment, copying or moving, takes every member; a record assigned
+  // to itself keeps them.
+  Auth_Info source;
+  source.host = "h.example";
+  source.access_key = "AK";
+  source.secret_key = "a secret that lives on the heap";
+  source.port = 8443;
+  source.ssl = true;
+  auto members = [](const Auth_Info& i)
+  { return std::make_tuple(i.host, i.access_key, std::string(i.secret_key.c_str()), i.port, i.ssl); };
+  Auth_Info assigned;
+  assigned = source;
+  EXPECT_EQ(members(source), members(assigned));
+  Auth_Info& alias = assigned;
+  assigned = alias;
+  EXPECT_EQ(members(source), members(assigned)) << "copied onto itself";
+  Auth_Info move_assigned;
+  move_assigned = std::move(assigned);
+  EXPECT_EQ(members(source), members(move_assigned));
+  Auth_Info& self = move_assigned;
+  move_assigned = std::move(self);
+  EXPECT_EQ(members(source), members(move_assigned)) << "moved onto itself";
 }
 
 // A short secret lives inside the record: the record wipes it when it goes,
@@ -301,7 +332,9 @@ TEST(AuthInfo, CopiesOwnTheirSecret)
 TEST(AuthInfo, AShortSecretLeavesNothingInTheRecordsStorage)
 {
   const std::string secret = "short secret 15";  // the inline buffer's 15 characters
-  const std::string tail = secret.substr(1);     // what a moved-from string keeps
+  // What stays of it past a moved-from string's terminator, or past a
+  // shorter secret of one character written over it.
+  const std::string residue = secret.substr(2);
   auto holds = [](const unsigned char* bytes, const std::string& text)
   {
     return std::search(bytes, bytes + sizeof(Auth_Info), text.begin(), text.end()) !=
@@ -309,22 +342,28 @@ TEST(AuthInfo, AShortSecretLeavesNothingInTheRecordsStorage)
   };
   alignas(Auth_Info) unsigned char a[sizeof(Auth_Info)];
   alignas(Auth_Info) unsigned char b[sizeof(Auth_Info)];
+  Auth_Info shorter;
+  shorter.secret_key = "x";
 
   Auth_Info* first = new (a) Auth_Info;
   first->secret_key = secret.c_str();
   ASSERT_TRUE(holds(a, secret)) << "the secret is inline, so the scan can see it";
   Auth_Info* second = new (b) Auth_Info(std::move(*first));
-  EXPECT_FALSE(holds(a, tail)) << "moved from";
+  EXPECT_FALSE(holds(a, residue)) << "moved from";
   *first = std::move(*second);
-  EXPECT_FALSE(holds(b, tail)) << "moved from by assignment";
+  EXPECT_FALSE(holds(b, residue)) << "moved from by assignment";
   *second = *first;
-  first->secret_key = "x";
-  *first = *second;  // overwritten by a copy: no old characters stay past the new ones
-  second->secret_key = "y";
-  EXPECT_FALSE(holds(b, tail)) << "overwritten";
+  *first = shorter;
+  EXPECT_FALSE(holds(a, residue)) << "overwritten by a copy";
+  *second = Auth_Info(shorter);
+  EXPECT_FALSE(holds(b, residue)) << "overwritten by a move";
+  first->secret_key = secret.c_str();
+  EXPECT_TRUE(load_member(*first, "secret_key", "x"));
+  EXPECT_FALSE(holds(a, residue)) << "overwritten by a load";
+  second->secret_key = secret.c_str();
   second->~Auth_Info();
+  EXPECT_FALSE(holds(b, residue)) << "destroyed";
   first->~Auth_Info();
-  EXPECT_FALSE(holds(a, tail)) << "destroyed";
 }
 
 // The extraction templates' throwing forms: a missing, null or mistyped
@@ -332,7 +371,7 @@ TEST(AuthInfo, AShortSecretLeavesNothingInTheRecordsStorage)
 TEST(Extract, ThrowingCallsReadOrRaise)
 {
   json_spirit::Value v =
-      parse(R"({"s": "text", "b": true, "p": 443, "o": {"k": 1}, "n": null, "big": 70000})");
+      parse(R"({"s": "text", "b": true, "p": 65535, "o": {"k": 1}, "n": null, "big": 70000})");
   v.get_obj()["k"] = json_spirit::Value(secure_string("sixteen chars!!!"));
   const json_spirit::Object& obj = v.get_obj();
   std::string s;
@@ -343,7 +382,7 @@ TEST(Extract, ThrowingCallsReadOrRaise)
   json_spirit::extract_or_throw(obj)("s", s)("b", b)("p", p)("k", k)("o", o, json_spirit::FG_THROW);
   EXPECT_EQ("text", s);
   EXPECT_TRUE(b);
-  EXPECT_EQ(443, p);
+  EXPECT_EQ(65535, p) << "the largest value is in range";
   EXPECT_EQ("sixteen chars!!!", std::string(k.c_str()));
   ASSERT_NE(nullptr, o);
   EXPECT_EQ(1u, o->count("k"));

@@ -156,3 +156,27 @@ TEST(Http_Base, VirtualSlotsKeepTheHostOrder)
   EXPECT_EQ(slot_of(static_cast<int (Message::*)() const>(&Message::minor_version)), -1);
 }
 }  // namespace
+
+// A server may send any case ("content-length"): every accessor finds its
+// header, and every setter replaces it, whatever the case of its name.
+TEST(Http_Base, AccessorsFindAndReplaceTheirHeaderInAnyCase)
+{
+  Message m;
+  m.headers().put("content-length", "5", true);
+  m.headers().put("CONTENT-TYPE", "text/plain", true);
+  m.headers().put("connection", "close", true);
+  m.headers().put("transfer-encoding", "chunked", true);
+  EXPECT_EQ(m.content_length(), 5U);
+  EXPECT_STREQ(m.content_type(), "text/plain");
+  EXPECT_FALSE(m.keep_alive());
+  EXPECT_TRUE(m.chunked_transfer_encoding());
+
+  m.content_length(7);
+  m.content_type("application/json");
+  m.keep_alive(true);
+  m.chunked_transfer_encoding(false);
+  EXPECT_EQ(m.content_length(), 7U);
+  EXPECT_STREQ(m.content_type(), "application/json");
+  EXPECT_TRUE(m.keep_alive());
+  EXPECT_FALSE(m.chunked_transfer_encoding());
+}

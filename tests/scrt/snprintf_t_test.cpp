@@ -116,6 +116,7 @@ TEST(Snprintf_T, ConstructorFormats)
   EXPECT_EQ(empty.length(), 0);
   EXPECT_STREQ(empty.c_str(), "");
   EXPECT_STREQ(snprintf_t<128>().c_str(), "");
+  EXPECT_EQ(snprintf_t<128>().length(), 0);
 }
 
 TEST(Snprintf_T, HeapBufferIsKeptAndGrown)
@@ -130,6 +131,7 @@ TEST(Snprintf_T, HeapBufferIsKeptAndGrown)
   int calls = realloc_calls;
   EXPECT_EQ(p.set("%s", "short"), 5);
   EXPECT_EQ(p.c_str(), first);
+  EXPECT_EQ(p.data(), first);
   EXPECT_EQ(set_text(p, 258), 258);
   EXPECT_EQ(p.heap_size(), 259U);
   EXPECT_EQ(realloc_calls, calls);
