@@ -40,6 +40,7 @@ COMPOUND = {"+=": ["-="], "-=": ["+="], "*=": ["/="], "/=": ["*="], "|=": ["&="]
 LOGICAL = {"&&": ["||"], "||": ["&&"]}
 BINARY = {**RELATIONAL, **ARITHMETIC, **LOGICAL}
 
+FUNCTIONS = (K.FUNCTION_DECL, K.FUNCTION_TEMPLATE, K.CXX_METHOD)
 # Statements whose first child is a condition.
 CONDITIONS = (K.IF_STMT, K.WHILE_STMT, K.CONDITIONAL_OPERATOR)
 
@@ -167,6 +168,10 @@ class Enumerator:
             if not self._here(child):
                 continue
             if child.kind == K.STATIC_ASSERT:
+                continue
+            # A function's return type (an enable_if condition) only
+            # selects among overloads at compile time.
+            if cursor.kind in FUNCTIONS and child.extent.end.offset <= cursor.location.offset:
                 continue
             self._visit(child, cursor)
             self._walk(child, cursor)

@@ -223,14 +223,16 @@ def main():
     if enum.errors:
         sys.exit("mutate: libclang could not parse:\n  " + "\n  ".join(enum.errors[:20]))
     chosen = choose_sample(all_mutants, args.sample) if args.sample else all_mutants
+    equivalent = load_equivalent()
     if args.again:
+        # A survivor listed as equivalent stays one: no test can kill it.
         last = {m.key(): m for m in load_results()}
-        chosen = [m for m in chosen if m.key() not in last or last[m.key()].status == "survived"]
+        chosen = [m for m in chosen if m.key() not in last or
+                  (last[m.key()].status == "survived" and m.key() not in equivalent)]
     if args.list:
         for m in chosen:
             print(m.describe())
         return 0
-    equivalent = load_equivalent()
     say(f"{len(chosen)} mutants of {len(files)} files")
 
     copy_tree()
@@ -353,7 +355,8 @@ def write_report(chosen):
         f"`./dev mutate` on {time.strftime('%Y-%m-%d')}, commit {git('rev-parse', '--short', 'HEAD')}: "
         f"{total['killed']} of {total['mutants'] - total['equivalent']} non-equivalent mutants killed "
         f"({score(total)}); {total['equivalent']} equivalent ones are listed, each with its reason, in "
-        "`tools/ci/mutation-equivalent.txt`. Mutants that do not compile (stillborn) are not counted.",
+        "`tools/ci/mutation-equivalent.txt`. Mutants that do not compile (stillborn) are not counted. Each "
+        "mutant's latest result counts: a run of some files, or `--again`, replaces only theirs.",
         "",
         "| file | mutants | killed | survived | equivalent | score | stillborn |",
         "|---|---:|---:|---:|---:|---:|---:|",

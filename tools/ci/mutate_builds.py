@@ -216,7 +216,7 @@ def sources_digest():
     for folder, dirs, names in os.walk(SRC):
         dirs[:] = sorted(d for d in dirs if d not in ("web", "docs", "debian"))
         for name in sorted(names):
-            if name.endswith((".cpp", ".h", ".txt", ".cmake", ".map")):
+            if name.endswith((".cpp", ".h", ".cmake", ".map")) or name == "CMakeLists.txt":
                 path = os.path.join(folder, name)
                 h.update(path.encode())
                 with open(path, "rb") as f:
