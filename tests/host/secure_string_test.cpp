@@ -271,8 +271,6 @@ TEST(SecureString, AJsonValueWipesAShortSecret)
   first->~Value();
 }
 
-}  // namespace
-
 TEST(SecureString, AGuardWipesItsStringOnEveryWayOut)
 {
   secure_string normal("short secret");
@@ -291,3 +289,4 @@ TEST(SecureString, AGuardWipesItsStringOnEveryWayOut)
   }
   EXPECT_TRUE(thrown.empty());
 }
+}  // namespace

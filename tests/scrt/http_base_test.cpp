@@ -155,7 +155,6 @@ TEST(Http_Base, VirtualSlotsKeepTheHostOrder)
   // Non-virtual helpers must not take slots.
   EXPECT_EQ(slot_of(static_cast<int (Message::*)() const>(&Message::minor_version)), -1);
 }
-}  // namespace
 
 // A server may send any case ("content-length"): every accessor finds its
 // header, and every setter replaces it, whatever the case of its name.
@@ -180,3 +179,4 @@ TEST(Http_Base, AccessorsFindAndReplaceTheirHeaderInAnyCase)
   EXPECT_TRUE(m.keep_alive());
   EXPECT_FALSE(m.chunked_transfer_encoding());
 }
+}  // namespace

@@ -60,6 +60,10 @@ class Mutant:
     seconds: float = 0.0
     extra: dict = field(default_factory=dict)
 
+    def order(self):
+        """Files in turn, each from its start."""
+        return (self.file, self.start, self.end, self.replacement)
+
     def key(self):
         return (self.file, self.line, self.col, self.original, self.replacement)
 
@@ -113,8 +117,8 @@ class Enumerator:
         ]
         self.out = []
         self.seen = set()
-        self._walk(tu.cursor, None)
-        self.out.sort(key=lambda m: (m.start, m.end, m.replacement))
+        self._walk(tu.cursor)
+        self.out.sort(key=Mutant.order)
         return self.out
 
     # -- helpers ---------------------------------------------------------
@@ -159,7 +163,7 @@ class Enumerator:
 
     # -- the walk --------------------------------------------------------
 
-    def _walk(self, cursor, parent):
+    def _walk(self, cursor):
         for child in cursor.get_children():
             if child.kind == K.MACRO_INSTANTIATION or child.kind == K.MACRO_DEFINITION:
                 continue
@@ -173,10 +177,10 @@ class Enumerator:
             # selects among overloads at compile time.
             if cursor.kind in FUNCTIONS and child.extent.end.offset <= cursor.location.offset:
                 continue
-            self._visit(child, cursor)
-            self._walk(child, cursor)
+            self._visit(child)
+            self._walk(child)
 
-    def _visit(self, c, parent):
+    def _visit(self, c):
         kind = c.kind
         children = list(c.get_children())
         if kind == K.BINARY_OPERATOR:

@@ -53,6 +53,7 @@ import mutants as mut  # noqa: E402
 from mutate_builds import FOLDERS, HERE, SRC, WORK, Build, Coverage, run, say  # noqa: E402
 
 EQUIVALENT = os.path.join(HERE, "tools", "ci", "mutation-equivalent.txt")
+RESULTS = os.path.join(WORK, "mutants.json")
 COPY_IGNORE = shutil.ignore_patterns(".git", "build*", "node_modules", "*.pyc", "__pycache__")
 
 
@@ -118,7 +119,7 @@ def choose_sample(all_mutants, n):
     chosen = rng.sample(hot, min(len(hot), n // 2))
     rest = [m for m in all_mutants if m not in chosen]
     chosen += rng.sample(rest, min(len(rest), n - len(chosen)))
-    return sorted(chosen, key=lambda m: (m.file, m.start, m.replacement))
+    return sorted(chosen, key=mut.Mutant.order)
 
 
 def diff_of(m):
@@ -152,9 +153,10 @@ def prepare_builds(jobs):
 
 
 def baseline(b, files):
-    """Runs, twice, every test that the mutants' files reach: a test that
-    fails without a mutant would make false kills.  Keeps each test's
-    slower time for its timeout and its place in the order."""
+    """Runs, twice, every test that the mutants' files reach, and returns
+    their names: a test that fails without a mutant would make false
+    kills.  Keeps each test's slower time for its timeout and its place in
+    the order."""
     needed = sorted({t for f in files for t in b.reached(f)[1]})
     for round_ in (1, 2):
         say(f"baseline {round_} of 2: {len(needed)} tests on the {b.name} build")
@@ -164,6 +166,7 @@ def baseline(b, files):
                 sys.exit(f"mutate: {name} fails ({code}) without a mutant on the {b.name} build: "
                          "a flaky test makes false kills; fix it first")
             b.tests[name]["seconds"] = max(b.tests[name]["seconds"], took)
+    return needed
 
 
 def try_mutant(m, original, builds, coverage, kills):
@@ -174,22 +177,26 @@ def try_mutant(m, original, builds, coverage, kills):
     covering = coverage.tests_for(m.file, m.line, m.line + m.original.count("\n")) if coverage else None
     m.status = "survived"
     ran = 0
+    with open(os.path.join(SRC, m.file), "wb") as f:
+        f.write(m.apply(original))
     for b in builds:
         targets, reached = b.reached(m.file)
         tests = [t for t in reached if covering is None or t in covering]
-        if not tests and (ran or b is not builds[0]):
+        if not tests:
+            # The first build compiles it all the same: a mutant that does
+            # not compile is stillborn, not untested.
+            if b is builds[0] and b.build(targets).returncode:
+                m.status = "stillborn"
+                return
             continue
-        with open(os.path.join(SRC, m.file), "wb") as f:
-            f.write(m.apply(original))
         tests.sort(key=lambda t: (-kills.get((m.file, t), 0), b.tests[t]["seconds"]))
         # The likeliest killer alone first, built alone; then the others,
         # two at a time.
         module = ["quorvane"] if "quorvane" in targets else []
-        for batch in ([tests[:1], tests[1:]] if tests else [[]]):
-            if not batch and tests:
+        for batch in (tests[:1], tests[1:]):
+            if not batch:
                 continue
-            out = b.build(module + [b.executable(t) for t in batch] if module or batch else targets)
-            if out.returncode:
+            if b.build(module + [b.executable(t) for t in batch]).returncode:
                 m.status = "stillborn"
                 return
             ran += len(batch)
@@ -237,14 +244,13 @@ def main():
 
     copy_tree()
     builds = prepare_builds(args.jobs)
-    for b in builds:
-        baseline(b, {m.file for m in chosen})
+    needed = [baseline(b, {m.file for m in chosen}) for b in builds]
     # A sample is too small to repay the coverage build: its mutants run
     # every test their file reaches.
     coverage = None
     if not args.sample:
         coverage = Coverage(args.jobs)
-        coverage.measure(sorted({t for f in {m.file for m in chosen} for t in builds[0].reached(f)[1]}))
+        coverage.measure(needed[0])
 
     kills = {}  # (file, test) -> mutants it killed
     with open(os.path.join(WORK, "dirty"), "w"):
@@ -305,10 +311,9 @@ def save(path, mutants, sample=0):
 
 
 def load_results():
-    path = os.path.join(WORK, "mutants.json")
-    if not os.path.exists(path):
+    if not os.path.exists(RESULTS):
         return []
-    with open(path) as f:
+    with open(RESULTS) as f:
         return [mut.Mutant(**r) for r in json.load(f)["mutants"]]
 
 
@@ -317,11 +322,10 @@ def merge_results(chosen, files, enum, equivalent):
     some files replaces their records and keeps the others'.  Returns every
     mutant of the tree when the records cover them all (a file changed
     since its run must run again), else None."""
-    path = os.path.join(WORK, "mutants.json")
     records = {m.key(): m for m in load_results() if m.file not in files}
     for m in chosen:
         records[m.key()] = m
-    save(path, sorted(records.values(), key=lambda m: (m.file, m.start, m.replacement)))
+    save(RESULTS, sorted(records.values(), key=mut.Mutant.order))
     tree = [m for f in source_files() for m in enum.file_mutants(f)]
     missing = sorted({m.file for m in tree if m.key() not in records})
     if missing:

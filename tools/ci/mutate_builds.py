@@ -162,6 +162,7 @@ class Coverage:
                 saved = json.load(f)
             if saved.get("key") == key and set(tests) <= set(saved["runs"]):
                 self.runs, self.code = saved["runs"], saved["code"]
+                self._index()
                 return
         self.build.configure()
         out = self.build.build()
@@ -177,6 +178,12 @@ class Coverage:
             self.runs[name] = self._read_counts()
         with open(cache, "w") as f:
             json.dump({"key": key, "runs": self.runs, "code": self.code}, f)
+        self._index()
+
+    def _index(self):
+        """The line lists as sets, once, for the lookup of every mutant."""
+        self.code_lines = {file: set(lines) for file, lines in self.code.items()}
+        self.run_lines = {t: {file: set(lines) for file, lines in files.items()} for t, files in self.runs.items()}
 
     def _read_counts(self):
         report = os.path.join(self.build.dir, "lines-of-one-test.json")
@@ -202,11 +209,10 @@ class Coverage:
         None when none of those lines holds code of its own (a constant's
         value, a declaration): the caller then runs every test the file
         reaches."""
-        code = set(self.code.get(file, []))
         span = set(range(first, last + 1))
-        if not code & span:
+        if not self.code_lines.get(file, set()) & span:
             return None
-        return [t for t, files in self.runs.items() if span & set(files.get(file, []))]
+        return [t for t, files in self.run_lines.items() if span & files.get(file, set())]
 
 
 def sources_digest():
