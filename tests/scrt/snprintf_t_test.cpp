@@ -51,6 +51,33 @@ extern "C" void* realloc(void* block, size_t size)
 
 namespace
 {
+const void* free_watched = nullptr;  // the block whose release is counted
+int free_watched_calls = 0;
+}  // namespace
+
+// free stands in front too, to see a formatter give its block back.  A call
+// made while dlsym resolves the C library's free is dropped (dlsym frees
+// nothing of ours).
+extern "C" void free(void* block)
+{
+  typedef void (*Free)(void*);
+  static Free next = nullptr;
+  static bool resolving = false;
+  if (next == nullptr)
+  {
+    if (resolving)
+      return;
+    resolving = true;
+    next = reinterpret_cast<Free>(dlsym(RTLD_NEXT, "free"));
+    resolving = false;
+  }
+  if (block != nullptr && block == free_watched)
+    ++free_watched_calls;
+  next(block);
+}
+
+namespace
+{
 /// Shows the heap buffer that a formatter keeps to itself.
 struct Probe : snprintf_t<128>
 {
@@ -147,6 +174,18 @@ TEST(Snprintf_T, HeapBufferIsKeptAndGrown)
   // Capacity + 1 on a heap buffer doubles as well: 261 -> 523.
   EXPECT_EQ(set_text(p, 261), 261);
   EXPECT_EQ(p.heap_size(), 523U);
+
+}
+
+TEST(Snprintf_T, DestructorGivesTheHeapBufferBack)
+{
+  {
+    Probe p;
+    set_text(p, 300);
+    free_watched = p.heap();
+  }
+  EXPECT_EQ(free_watched_calls, 1);
+  free_watched = nullptr;
 }
 
 TEST(Snprintf_T, FailedAllocationKeepsTheTruncatedText)
