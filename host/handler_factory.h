@@ -18,6 +18,7 @@
  * constructor releases the memory and lets the exception pass.  The disposer
  * ignores null and otherwise deletes through BASE's virtual destructor.
  */
+// NOLINTBEGIN(bugprone-macro-parentheses): the arguments name types
 #define HOST_HANDLER_FACTORY_DEFINE(BASE, EXTERMINATOR, CLS)           \
   extern "C" void _gobble_##CLS(void* p)                               \
   {                                                                     \
@@ -33,5 +34,6 @@
       errno = ENOMEM;                                                   \
     return handler;                                                     \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 #endif /* HOST_HANDLER_FACTORY_H */

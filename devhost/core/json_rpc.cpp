@@ -111,7 +111,7 @@ int JSON_RPC_Channel::send_error(int code, const json_spirit::Value& id, const c
   // taking the object when that fails: it stays ours until the pointer holds it.
   std::unique_ptr<devhost::JSON_RPC_Error_Response> pending(reply);
   JSON_RPC_Object_var var(reply);
-  pending.release();
+  static_cast<void>(pending.release());  // var owns it now
   return send(var);
 }
 
@@ -129,16 +129,19 @@ int JSON_RPC_Handler::fini()
   return 0;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the host contract's signature
 int JSON_RPC_Handler::handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
 {
   return handle_object(channel, obj);
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the host contract's signature
 int JSON_RPC_Handler::handle_object(JSON_RPC_Channel_wvar, JSON_RPC_Object_var)
 {
   return -1;
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): the host contract's signature
 void JSON_RPC_Handler::handle_object_post(const Context&, JSON_RPC_Channel_var, JSON_RPC_Object_var) {}
 
 void* JSON_RPC_Handler::create_params_handler()

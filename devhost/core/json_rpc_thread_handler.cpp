@@ -50,17 +50,23 @@ JSON_RPC_Thread_Handler::~JSON_RPC_Thread_Handler()
 {
   // The subclass is already gone here: a worker that still ran would call a
   // pure virtual.  Hosts call fini() before disposing of a handler; this
-  // only joins threads that have nothing left to do.
-  fini();
+  // only joins threads that have nothing left to do, with this class's own
+  // fini.
+  JSON_RPC_Thread_Handler::fini();
 }
 
 int JSON_RPC_Thread_Handler::init(int argc, char** argv)
 {
   if (pool_ != nullptr)
     return 0;
-  int threads = DEFAULT_THREADS;
+  long threads = DEFAULT_THREADS;
   if (argc > 0 && argv != nullptr && argv[0] != nullptr)
-    threads = std::atoi(argv[0]);
+  {
+    char* end = nullptr;
+    threads = std::strtol(argv[0], &end, 10);
+    if (end == argv[0] || *end != '\0')
+      threads = 0;  // not a number: refused below
+  }
   if (threads < 1 || threads > MAX_THREADS)
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON-RPC handler: the thread count must be 1 to %d\n"), MAX_THREADS));
@@ -137,13 +143,14 @@ void JSON_RPC_Thread_Handler::Pool::worker(JSON_RPC_Thread_Handler* handler)
     pool->work_ready.wait(guard, [pool]() { return pool->stopping || !pool->queue.empty(); });
     if (pool->queue.empty())
       return;  // stopping, with the queue drained
-    Job job = std::move(pool->queue.front());
-    pool->queue.pop_front();
-    guard.unlock();
-    dispatch(*handler, job.channel, job.obj);
-    // The job's references go before the next wait, so that a finished
-    // message is released as soon as it has been handled.
-    job = Job();
+    {
+      // The job's references go before the next wait, so that a finished
+      // message is released as soon as it has been handled.
+      const Job job = std::move(pool->queue.front());
+      pool->queue.pop_front();
+      guard.unlock();
+      dispatch(*handler, job.channel, job.obj);
+    }
     guard.lock();
   }
 }

@@ -69,7 +69,8 @@ void write_real(double d, std::string& out)
     return;
   }
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.17g", d);
+  // At most 24 characters: a sign, 17 digits, the point and a 4-character exponent.
+  static_cast<void>(std::snprintf(buf, sizeof buf, "%.17g", d));
   std::string text(buf);
   // Keep the number a real when read back.
   if (text.find_first_of(".eE") == std::string::npos)

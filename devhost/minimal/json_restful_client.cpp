@@ -154,7 +154,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     curl_slist* next = curl_slist_append(headers.get(), (h.first + ": " + h.second).c_str());
     if (next == nullptr)
       return false;
-    headers.release();
+    static_cast<void>(headers.release());  // next heads the same list
     headers.reset(next);
   }
   Body received{std::string(), opt.max_body};

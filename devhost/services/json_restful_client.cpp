@@ -193,7 +193,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
       bad_header = h.first;
       break;
     }
-    headers.release();
+    static_cast<void>(headers.release());  // next heads the same list
     headers.reset(next);
   }
   if (bad_header.empty() && !has_accept)
@@ -201,7 +201,7 @@ bool JSON_RESTful_Client::get(HTTP_Request& req, HTTP_Response& resp, json_spiri
     curl_slist* next = curl_slist_append(headers.get(), "Accept: application/json");
     if (next != nullptr)
     {
-      headers.release();
+      static_cast<void>(headers.release());  // next heads the same list
       headers.reset(next);
     }
   }

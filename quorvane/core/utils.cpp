@@ -36,6 +36,7 @@ bool check_host_info(json_spirit::Object& host_info)
   }
   // A short text lives inside the string object, beyond the reach of the
   // allocator's wiping: every secure local here is wiped on the way out.
+  // cppcheck-suppress stlcstrConstructor ; a copy into the wiping allocator, on purpose
   secure_string secure_sk(sk->data(), sk->size());
   Secure_Wipe_Guard wipe_sk(secure_sk);
   const secure_ustring& private_key = Host_Manager::instance()->rsa_prvkey();

@@ -29,7 +29,7 @@ int JSON_RPC_Quorvane_Login_Handler::handle_object_i(JSON_RPC_Channel_var channe
   JSON_RPC_Request& req = static_cast<JSON_RPC_Request&>(*obj);
 
   // Held until the reply is sent, so the channel cannot go away under it.
-  JSON_RPC_Channel_var chn(channel);
+  JSON_RPC_Channel_var chn(channel);  // NOLINT(performance-unnecessary-copy-initialization): the hold
   if (chn.get() == nullptr)
   {
     ACE_ERROR((LM_ERROR, ACE_TEXT("Abort handling JSON-RPC request, requester has gone.\n")));
@@ -73,7 +73,7 @@ int JSON_RPC_Quorvane_Login_Handler::handle_object_i(JSON_RPC_Channel_var channe
   // throws without taking the response: hold it until the pointer owns it.
   std::unique_ptr<JSON_RPC_Response> pending(resp);
   JSON_RPC_Object_var reply(resp);
-  pending.release();
+  static_cast<void>(pending.release());  // reply owns it now
   json_spirit::Object result;
   result["code"] = 0;
   result["message"] = "Success to login";

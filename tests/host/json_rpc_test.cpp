@@ -158,12 +158,15 @@ TEST(ThreadHandler, AnEscapingExceptionIsLoggedAndAnsweredWithInternalError)
 
 TEST(ThreadHandler, RejectsABadThreadCount)
 {
-  test_support::Log_Capture log;
-  Throwing_Handler handler;
-  char zero[] = "0";
-  char* argv[] = {zero};
-  EXPECT_EQ(-1, handler.init(1, argv));
-  EXPECT_EQ(1u, log.records().size());
+  for (const char* count : {"0", "-1", "4x", "", " ", "99999999999999999999"})
+  {
+    test_support::Log_Capture log;
+    Throwing_Handler handler;
+    std::string text(count);
+    char* argv[] = {&text[0]};
+    EXPECT_EQ(-1, handler.init(1, argv)) << '"' << count << '"';
+    EXPECT_EQ(1u, log.records().size()) << '"' << count << '"';
+  }
 }
 
 }  // namespace

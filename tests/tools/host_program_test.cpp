@@ -355,6 +355,19 @@ TEST_F(Host_Program, RpcAnswersAnOverlongLineBeforeItEnds)
       << rpc.stderr_text();
 }
 
+// Replies that cannot be written are requests lost: the rpc says so and
+// fails instead of ending as if all were answered.
+TEST_F(Host_Program, RpcFailsWhenItsRepliesCannotBeWritten)
+{
+  Child_Process rpc({"/bin/sh", "-c", "exec \"$0\" rpc --key \"$1\" >/dev/full", QUORVANE_HOST_PATH, key_->file()});
+  ASSERT_TRUE(rpc.started()) << rpc.error();
+  ASSERT_TRUE(rpc.write(R"({"jsonrpc":"2.0","id":7,"method":"other"})" "\n"));
+  rpc.close_stdin();
+  EXPECT_EQ(1, rpc.finish());
+  EXPECT_NE(std::string::npos, rpc.stderr_text().find("cannot write the replies to stdout: No space left on device"))
+      << rpc.stderr_text();
+}
+
 // With one worker and --max-queue 1, two requests fill the handler's hands
 // (one held by the service, one waiting), and the rpc stops reading: the
 // line after the third request is not answered until the service lets the

@@ -55,7 +55,8 @@ void block_stop_signals()
 {
   sigset_t set = stop_signals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  // Fails only for a bad signal number or action.
+  static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
 }
 
 void shutdown_connections(int how)
@@ -112,8 +113,10 @@ int serve_until_signal(httplib::Server& svr, const Listen_Address& where, const 
   // library has no readiness notice; the loop starts at once.
   while (!svr.is_running() && !listen_done)
     std::this_thread::yield();
+  // A launcher that does not read the line may have closed stdout; the
+  // server serves all the same.
   std::printf("listening on %s\n", printable(where.host, port).c_str());
-  std::fflush(stdout);
+  static_cast<void>(std::fflush(stdout));
 
   sigset_t set = stop_signals();
   int sig = 0;

@@ -2,7 +2,9 @@
 // the module's login handler; replies on stdout, one per line; log lines on
 // stderr.
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -16,20 +18,30 @@
 
 namespace
 {
-/// Writes whole lines to stdout, one thread at a time.
+/// Writes whole lines to stdout, one thread at a time, and remembers a
+/// line that could not be written.
 class Line_Writer
 {
 public:
   void write(const std::string& text)
   {
     std::lock_guard<std::mutex> guard(lock_);
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
+                    std::fputc('\n', stdout) != EOF && std::fflush(stdout) == 0;
+    if (!ok && error_ == 0)
+      error_ = errno != 0 ? errno : EIO;
+  }
+
+  /// The errno of the first line that could not be written, or 0.
+  int error()
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    return error_;
   }
 
 private:
   std::mutex lock_;
+  int error_ = 0;
 };
 }  // namespace
 
@@ -86,5 +98,11 @@ int cmd_rpc(int argc, char** argv)
     out.write(RPC_Session::long_text_reply(static_cast<std::size_t>(max_line)));
   }
   session.finish();
+  // A reply that never reached the reader is a request lost.
+  if (out.error() != 0)
+  {
+    std::fprintf(stderr, "quorvane-host rpc: cannot write the replies to stdout: %s\n", std::strerror(out.error()));
+    return 1;
+  }
   return 0;
 }

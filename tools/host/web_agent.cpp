@@ -137,8 +137,9 @@ void Web_Agent::install(httplib::Server& svr)
         }
         char took[32] = "-";
         if (request_started)
-          std::snprintf(took, sizeof took, "%.1f ms",
-                        std::chrono::duration<double, std::milli>(Clock::now() - request_start).count());
+          // A log field: a duration too long for it is cut, not lost.
+          static_cast<void>(std::snprintf(took, sizeof took, "%.1f ms",
+                            std::chrono::duration<double, std::milli>(Clock::now() - request_start).count()));
         request_started = false;
         std::fprintf(stderr, "quorvane-host serve: %s \"%s %s\" %d %zu bytes %s\n",
                      tools::printable(req.remote_addr, req.remote_port).c_str(), loggable(req.method).c_str(),
@@ -214,7 +215,7 @@ void Web_Agent::page_file(const httplib::Request& req, httplib::Response& res)
   std::string body;
   if (!assets_.read(name, body))
     return refuse(res, 404, "not found");
-  res.set_content(std::move(body), Web_Assets::content_type(name));
+  res.set_content(body, Web_Assets::content_type(name));
 }
 
 void Web_Agent::public_key(const httplib::Request&, httplib::Response& res)
@@ -247,5 +248,5 @@ void Web_Agent::rpc(const httplib::Request& req, httplib::Response& res)
     res.status = 204;  // only notifications: JSON-RPC answers nothing
     return;
   }
-  res.set_content(std::move(*text), "application/json");
+  res.set_content(*text, "application/json");
 }

@@ -118,8 +118,10 @@ int run_close(const Config& cfg)
         char c = 0;
         (void)!::write(wake[1], &c, 1);
       });
+  // A launcher that does not read the line may have closed stdout; the
+  // server serves all the same.
   std::printf("listening on %s\n", printable(cfg.host, port).c_str());
-  std::fflush(stdout);
+  static_cast<void>(std::fflush(stdout));
   for (;;)
   {
     pollfd fds[2] = {{fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
