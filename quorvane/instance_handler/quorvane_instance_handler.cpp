@@ -9,7 +9,10 @@ const char QUORVANE_INSTANCE_TYPE[] = "quorvane";
 const char QUORVANE_PROXY_NAME[] = "Quorvane_Proxy";
 }  // namespace
 
-INSTANCE_HANDLER_FACTORY_DEFINE(Quorvane_Instance_Handler)
+// Branches the macro brings that no test can take: delete's own null test
+// after the macro's, and the cleanup of a constructor that throws (this one
+// does not).
+INSTANCE_HANDLER_FACTORY_DEFINE(Quorvane_Instance_Handler)  // GCOVR_EXCL_BR_LINE: as above
 
 Quorvane_Instance_Handler::Quorvane_Instance_Handler() : Instance_Handler(QUORVANE_INSTANCE_TYPE) {}
 

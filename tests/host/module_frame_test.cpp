@@ -156,6 +156,7 @@ TEST_F(Module, LoginFactoryFollowsTheSameContract)
   EXPECT_TRUE(watched_freed);
   watched = nullptr;
   dispose(b);
+  dispose(nullptr);
 
   errno = 0;
   dispose = nullptr;

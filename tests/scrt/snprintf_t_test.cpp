@@ -134,6 +134,8 @@ TEST(Snprintf_T, ConstructorFormats)
   EXPECT_STREQ(inline_text.c_str(), "1700000000000_AK_/fcc/v1/settings_");
   EXPECT_EQ(inline_text.length(), 34);
   EXPECT_TRUE(is_inline(inline_text));
+  snprintf_t<128> editable("%s", "abc");
+  EXPECT_EQ(editable.data(), editable.c_str());
 
   const snprintf_t<128> long_text("%s", text(128).c_str());
   EXPECT_EQ(long_text.c_str(), text(128));
@@ -225,5 +227,18 @@ TEST(Snprintf_T, EncodingErrorEndsAsAFailedAllocation)
   EXPECT_EQ(p.set("%ls", unencodable), -1);
   EXPECT_EQ(p.length(), 0);
   EXPECT_LE(p.heap_size(), size_t(1) << 20);
+}
+
+TEST(Snprintf_T, EncodingErrorStopsBeforeTheLengthOverflows)
+{
+  // Without a failing allocation the guesses double until the next would
+  // pass INT_MAX: the last block is about a gigabyte, reserved but hardly
+  // touched (the formatter writes a few bytes into it).
+  Probe p;
+  const wchar_t unencodable[] = {0x100, 0};
+  EXPECT_EQ(p.set("%ls", unencodable), -1);
+  EXPECT_EQ(p.length(), 0);
+  EXPECT_GT(p.heap_size(), size_t(INT_MAX) / 4);
+  EXPECT_LT(p.heap_size(), size_t(INT_MAX));
 }
 }  // namespace
