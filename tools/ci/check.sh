@@ -19,7 +19,13 @@
 #      (tools/ci/browser.sh);
 #  10. the whole tree built by clang as well (warnings are errors there too,
 #      benchmarks included) and the suite run from that build: a second
-#      compiler's warnings and code generation catch what g++ lets through.
+#      compiler's warnings and code generation catch what g++ lets through;
+#  11. clang-tidy and cppcheck over the product's and the tools' sources
+#      (tools/ci/lint.sh, also ./dev lint);
+#  12. a sample of the mutants of ./dev mutate (MUTATE_SAMPLE of them,
+#      default 24), chosen from the commit and weighted toward the files of
+#      the last commits: any survivor that tools/ci/mutation-equivalent.txt
+#      does not list fails the check and is printed as a diff.
 # Each step prints its time; any failure stops the check with a non-zero exit.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -81,6 +87,9 @@ step "Coverage: every line of the module" "$here/tools/ci/coverage.sh"
 step "ABI: the module's interface with the host against abi/" "$here/tools/ci/abi.sh"
 step "Login page: Chromium and a JSON-RPC client against serve" "$here/tools/ci/browser.sh"
 step "clang: the whole tree and the suite" clang_suite
+step "Static analysis: clang-tidy and cppcheck" "$here/tools/ci/lint.sh"
+step "Mutation testing: a sample of the mutants" /usr/bin/python3 "$here/tools/ci/mutate.py" \
+  --sample "${MUTATE_SAMPLE:-24}"
 
 say "./dev check passed; step times:"
 step_times

@@ -5,10 +5,11 @@
 
 Lists the mutants of quorvane/, scrt/ and json_spirit/ (tools/ci/mutants.py),
 copies the tree into build-mutate/src/ (never the work tree), builds it
-there against the development host (build-mutate/full/) and against the
-contract-minimal host (build-mutate/minimal/), and runs the tests twice
-unchanged: a test that fails without a mutant would make false kills, so
-any failure stops the run.  A third build with --coverage
+there against the development host (build-mutate/full/), and runs the tests
+twice unchanged: a test that fails without a mutant would make false kills,
+so any failure stops the run.  The build against the contract-minimal host
+(build-mutate/minimal/) is made and tested the same way once a mutant first
+lives through the development host's tests.  A third build with --coverage
 (build-mutate/coverage/) runs each test alone and records which lines of
 the module each one runs.
 
@@ -135,41 +136,45 @@ def clock(seconds):
     return f"{seconds // 60}:{seconds % 60:02d}"
 
 
-def prepare_builds(jobs):
-    """The copy built against the development host, then against the
-    contract-minimal host that the first build made."""
-    full = Build("full", [], jobs)
+def host_builds(jobs):
+    """The copy's build against the development host, and the one against
+    the contract-minimal host that the first build makes, which is prepared
+    only once a mutant lives through the first (most never do)."""
+    full = Build("full", [], jobs, "the development host")
     host_lib = os.path.join(full.dir, "lib", "libquorvane-minimal-host.so")
     minimal = Build("minimal", [f"-DQUORVANE_HOST_INCLUDE_DIR={SRC}/devhost/minimal/include",
-                                f"-DQUORVANE_HOST_LIBRARIES={host_lib}", "-DQUORVANE_HOST_HARNESS=ON"], jobs)
-    for b, host in ((full, "the development host"), (minimal, "the contract-minimal host")):
-        b.configure()
-        say(f"building the copy against {host}")
-        out = b.build()
-        if out.returncode:
-            sys.exit(f"mutate: the unchanged copy does not build against {host}:\n{out.stdout[-4000:]}")
-        b.load_tests()
+                                f"-DQUORVANE_HOST_LIBRARIES={host_lib}", "-DQUORVANE_HOST_HARNESS=ON"], jobs,
+                    "the contract-minimal host")
     return [full, minimal]
 
 
-def baseline(b, files):
-    """Runs, twice, every test that the mutants' files reach, and returns
-    their names: a test that fails without a mutant would make false
-    kills.  Keeps each test's slower time for its timeout and its place in
-    the order."""
+def prepare(b, files):
+    """Builds @a b from the unchanged copy and runs, twice, every test that
+    the mutants' @a files reach; returns their names.  A test that fails
+    without a mutant would make false kills.  Keeps each test's slower time
+    (two tests run at a time, as under ctest -j2) for its timeout and its
+    place in the order."""
+    b.configure()
+    say(f"building the copy against {b.host}")
+    out = b.build()
+    if out.returncode:
+        sys.exit(f"mutate: the unchanged copy does not build against {b.host}:\n{out.stdout[-4000:]}")
+    b.load_tests()
     needed = sorted({t for f in files for t in b.reached(f)[1]})
     for round_ in (1, 2):
         say(f"baseline {round_} of 2: {len(needed)} tests on the {b.name} build")
-        for name in needed:
-            code, took = b.run_test(name, 900)
+        with ThreadPoolExecutor(max_workers=2) as pool:
+            results = list(pool.map(lambda t: b.run_test(t, 900), needed))
+        for name, (code, took) in zip(needed, results):
             if code != 0:
                 sys.exit(f"mutate: {name} fails ({code}) without a mutant on the {b.name} build: "
                          "a flaky test makes false kills; fix it first")
             b.tests[name]["seconds"] = max(b.tests[name]["seconds"], took)
+    b.ready = True
     return needed
 
 
-def try_mutant(m, original, builds, coverage, kills):
+def try_mutant(m, original, builds, coverage, kills, files):
     """Builds and tests one mutant; sets its status and killer.  Only the
     tests that ran the mutated lines run (all that the file reaches when
     the lines hold no code of their own); the first failure or timeout
@@ -177,9 +182,17 @@ def try_mutant(m, original, builds, coverage, kills):
     covering = coverage.tests_for(m.file, m.line, m.line + m.original.count("\n")) if coverage else None
     m.status = "survived"
     ran = 0
-    with open(os.path.join(SRC, m.file), "wb") as f:
+    path = os.path.join(SRC, m.file)
+    with open(path, "wb") as f:
         f.write(m.apply(original))
     for b in builds:
+        if not b.ready:
+            # Built and tested from the unchanged copy, as the first was.
+            with open(path, "wb") as f:
+                f.write(original)
+            prepare(b, files)
+            with open(path, "wb") as f:
+                f.write(m.apply(original))
         targets, reached = b.reached(m.file)
         tests = [t for t in reached if covering is None or t in covering]
         if not tests:
@@ -243,14 +256,15 @@ def main():
     say(f"{len(chosen)} mutants of {len(files)} files")
 
     copy_tree()
-    builds = prepare_builds(args.jobs)
-    needed = [baseline(b, {m.file for m in chosen}) for b in builds]
+    builds = host_builds(args.jobs)
+    files = {m.file for m in chosen}
+    needed = prepare(builds[0], files)
     # A sample is too small to repay the coverage build: its mutants run
     # every test their file reaches.
     coverage = None
     if not args.sample:
         coverage = Coverage(args.jobs)
-        coverage.measure(needed[0])
+        coverage.measure(needed)
 
     kills = {}  # (file, test) -> mutants it killed
     with open(os.path.join(WORK, "dirty"), "w"):
@@ -266,7 +280,7 @@ def main():
         print(f"[mutant {n} of {len(chosen)}, {clock(time.monotonic() - start)} elapsed, "
               f"~{clock(left)} left] {m.describe()}", file=sys.stderr, flush=True)
         t0 = time.monotonic()
-        try_mutant(m, texts[m.file], builds, coverage, kills)
+        try_mutant(m, texts[m.file], builds, coverage, kills, files)
         if m.status == "survived" and m.key() in equivalent:
             m.status = "equivalent"
             m.extra["why"] = equivalent[m.key()]
@@ -278,7 +292,8 @@ def main():
         if n == len(chosen) or chosen[n].file != m.file:
             del texts[m.file]
             for b in builds:
-                b.build(b.reached(m.file)[0])
+                if b.ready:
+                    b.build(b.reached(m.file)[0])
     os.remove(os.path.join(WORK, "dirty"))
 
     stale = []

@@ -36,8 +36,10 @@ def run(cmd, **kw):
 class Build:
     """One CMake build of the copy, its tests and what each file reaches."""
 
-    def __init__(self, name, cmake_args, jobs):
+    def __init__(self, name, cmake_args, jobs, host=None):
         self.name = name
+        self.host = host  # the host it is built against, for messages
+        self.ready = False  # built from the unchanged copy, its baseline run
         self.dir = os.path.join(WORK, name)
         self.cmake_args = cmake_args
         self.jobs = jobs
