@@ -12,17 +12,45 @@
  * client, tools and tests need beyond the host's interface.  The module
  * never calls any of it.  Both hosts of this project implement all of it.
  *
- * The three functions outside the namespace reach a class's private state;
- * host/http.h names each as a friend of its class, and nothing else.
+ * The three functions outside the namespace reach a class's private state
+ * through the access structs that host/http.h names as friends, the only
+ * code that does.
  */
 
+struct HTTP_Headers_Access
+{
+  static const std::vector<std::pair<std::string, std::string>>& list(const HTTP_Headers& headers)
+  {
+    return headers.list_;
+  }
+};
+
+struct CGI_Response_Access
+{
+  static void set_status(CGI_Response& response, int status) { response.status_ = status; }
+};
+
+struct HTTP_Request_Access
+{
+  static bool encode_path(const HTTP_Request& request) { return request.encode_path_; }
+};
+
 /// The headers of @a headers, in the order they were first put.
-const std::vector<std::pair<std::string, std::string>>& devhost_header_list(const HTTP_Headers& headers);
+inline const std::vector<std::pair<std::string, std::string>>& devhost_header_list(const HTTP_Headers& headers)
+{
+  return HTTP_Headers_Access::list(headers);
+}
 /// Sets the HTTP status of @a response (0: no reply).
-void devhost_set_status(CGI_Response& response, int status);
+inline void devhost_set_status(CGI_Response& response, int status)
+{
+  CGI_Response_Access::set_status(response, status);
+}
 /// Whether @a request's path is percent-encoded when sent (its constructor's
 /// third argument; the contract-minimal host keeps but ignores it).
-bool devhost_encode_path(const HTTP_Request& request);
+inline bool devhost_encode_path(const HTTP_Request& request)
+{
+  return HTTP_Request_Access::encode_path(request);
+}
 
 namespace devhost
 {

@@ -20,11 +20,10 @@ public:
   static Host_Manager* instance();
 
   /**
-   * The appliance's RSA private key, the PEM bytes of the key file; empty
-   * when none is configured or the file could not be read.  The first call
-   * loads the file named by the environment variable QUORVANE_HOST_KEY.
-   * Thread-safe: concurrent first calls load once.  The key's storage is
-   * wiped when the process exits.
+   * The appliance's RSA private key, in the form the host's `RSA_Decoder`
+   * takes; empty when the appliance has none.  Where the key comes from is
+   * the host's.  Thread-safe; the reference stays valid for the process's
+   * life, and the key's storage is wiped when released.
    */
   const secure_ustring& rsa_prvkey();
 

@@ -80,15 +80,15 @@ enum
   HTTP_HEAD_AUTHORIZATION = 48
 };
 
-/// The name of method @a method ("GET", ...), or "UNKNOWN".
+/// The name of method @a method ("GET", ...), for logs; never null.
 HOST_EXPORT const char* http_method_string(int method);
-/// The reason phrase of @a status ("OK", "Not Found", ...); "" for an unknown status.
+/// The reason phrase of @a status ("OK", "Not Found", ...), for logs; never null.
 HOST_EXPORT const char* http_status_string(int status);
 
 /**
  * True when @a value, a list separated by @a sep, has an item equal to
- * @a token.  Items are compared case-insensitively, with white space around
- * them ignored.  A null @a value or @a token gives false.
+ * @a token, white space around items ignored; whether case counts is the
+ * host's choice.
  */
 HOST_EXPORT bool http_header_value_match(const char* value, const char* token, char sep);
 
@@ -100,10 +100,11 @@ HOST_EXPORT bool http_header_value_match(const char* value, const char* token, c
 HOST_EXPORT bool http_encode_string(const char* text, unsigned long flags, std::string& out);
 
 /**
- * The header collection of one HTTP message.  Names compare
- * case-insensitively; a header appears at most once.  The last argument of
- * `get` and `put` asks for that case-insensitive lookup and must be true.
- * Putting a null value removes the header.  Not thread-safe.
+ * The header collection of one HTTP message.  A header appears at most
+ * once; putting one that is there replaces it, and putting a null value
+ * removes it.  The last argument of `get` and `put` is given true (what
+ * false means, and whether names compare case-insensitively, are the
+ * host's).  Not thread-safe.
  */
 class HOST_EXPORT HTTP_Headers
 {
@@ -119,10 +120,8 @@ public:
   void put(int id, const char* value, bool ignore_case);
 
 private:
-  // The development host's access to its own list (devhost/http_access.h);
-  // no part of the host's interface.
-  friend const std::vector<std::pair<std::string, std::string>>& devhost_header_list(
-      const HTTP_Headers& headers);
+  // Each host's own access to the list; no part of the interface.
+  friend struct HTTP_Headers_Access;
 
   /// The headers in the order they were first put.
   std::vector<std::pair<std::string, std::string>> list_;
@@ -166,9 +165,8 @@ public:
   int status() const { return status_; }
 
 private:
-  // The development host's way to set the status (devhost/http_access.h);
-  // no part of the host's interface.
-  friend void devhost_set_status(CGI_Response& response, int status);
+  // Each host's own way to set the status; no part of the interface.
+  friend struct CGI_Response_Access;
 
   /// The message's CGI revision, as given to the constructor; kept, and
   /// given no meaning here.
@@ -183,10 +181,8 @@ private:
 class HOST_EXPORT HTTP_Request : public CGI_Base
 {
 public:
-  /**
-   * @a path is copied.  With @a encode_path the path is percent-encoded
-   * ("/" kept) when sent; without, it is sent as given.
-   */
+  /// @a path is copied.  Given false, @a encode_path has the path sent as
+  /// given; what true does is the host's.
   HTTP_Request(int method, const char* path, bool encode_path);
   ~HTTP_Request() override;
 
@@ -199,9 +195,9 @@ public:
   std::string& query_string_buffer() { return query_; }
 
 private:
-  // The development host's access to the path's encoding flag
-  // (devhost/http_access.h); no part of the host's interface.
-  friend bool devhost_encode_path(const HTTP_Request& request);
+  // Each host's own access to the path's encoding flag; no part of the
+  // interface.
+  friend struct HTTP_Request_Access;
 
   int method_;
   std::string path_;

@@ -52,9 +52,8 @@ public:
                              json_spirit::Object& options);
 
 private:
-  // The development host's access to the instance type
-  // (devhost/instance_access.h); no part of the host's interface.
-  friend const std::string& devhost_instance_type(const Instance_Handler& handler);
+  // Each host's own access to the instance type; no part of the interface.
+  friend struct Instance_Handler_Access;
 
   /// The instance type given to the constructor.
   std::string type_;

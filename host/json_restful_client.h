@@ -10,17 +10,11 @@ class HTTP_Response;
 /**
  * A client of one JSON REST endpoint, over HTTP/1.1 or HTTPS.
  *
- * `reset` records the endpoint and opens nothing; each `get` is one complete
- * exchange.  With @a share (the constructor's argument) the client takes its
- * connection from the process-wide pool and gives it back after the
- * exchange, so a later request to the same endpoint, from any client,
- * reuses a warm connection; without, the client keeps one connection of its
- * own.  DNS entries, TLS sessions and the loaded CA store are shared either
- * way.
- *
- * TLS peer and host-name verification are always on.  Proxies come from
- * the standard environment variables (http_proxy, https_proxy, no_proxy).
- * Timeouts never use signals.
+ * `reset` records the endpoint; each `get` is one complete exchange, and a
+ * client may be reused for the next.  How connections are kept between
+ * exchanges (the constructor's @a share) is the host's choice.  TLS peer
+ * and host-name verification are on for every HTTPS exchange.  Every
+ * exchange ends, with a reply or with a failure, within a bounded time.
  *
  * One client is used by one thread at a time; clients on different threads
  * may run at once.
@@ -28,7 +22,6 @@ class HTTP_Response;
 class HOST_EXPORT JSON_RESTful_Client
 {
 public:
-  /// Also performs libcurl's process-wide initialisation on first use.
   explicit JSON_RESTful_Client(bool share);
   ~JSON_RESTful_Client();
   JSON_RESTful_Client(const JSON_RESTful_Client&) = delete;
@@ -39,15 +32,13 @@ public:
   int reset(const char* host, unsigned short port, bool ssl);
 
   /**
-   * Sends @a req (method, path, query string when not empty, headers) to
-   * the endpoint.  Fills @a resp's status (0 when no reply came) and
-   * headers, and @a body (when not null) with the parsed JSON body, or null
-   * when nothing parsed.  True when the exchange completed with a 2xx
-   * status and the body parsed as JSON; false otherwise, with one error
-   * line naming the cause (resolution, refused connection, timeout, TLS
-   * handshake, certificate, body size, HTTP status, body not JSON).  A
-   * reply whose Date is more than five minutes from the local clock adds a
-   * warning about the local clock.
+   * Sends @a req (method, path, the query string when not empty, headers)
+   * to the endpoint.  Fills @a resp's status (0 when no reply came).  True
+   * when a reply came with a 2xx status and a JSON body, which @a body
+   * (when not null) then holds whole; false otherwise, with the cause
+   * logged.  A redirect is not followed: its status is the reply's.  What
+   * @a body holds after a failure, and which of the reply's headers reach
+   * @a resp, are the host's choice.
    */
   bool get(HTTP_Request& req, HTTP_Response& resp, json_spirit::Value* body);
 

@@ -129,18 +129,16 @@ public:
 };
 
 /**
- * A handler whose messages are handled on a pool of worker threads.
+ * A handler whose messages are handled on the host's threads.
  *
- * `handle_object` queues the message and returns 0; a worker turns the weak
- * channel into a strong one (null when the requester has gone), calls
- * `handle_object_i`, then `handle_object_post`.  An exception that escapes
- * `handle_object_i` is logged and, for a request whose requester is still
- * there, answered with -32603.
- *
- * `init(argc, argv)` starts the pool (argv[0], when given, is the thread
- * count; 4 by default); `fini` or the destructor drains the queue and joins
- * the workers.  A handler that was never `init`ed handles each message on the
- * calling thread.
+ * For each message given to `handle_object`, a thread of the host's turns
+ * the weak channel into a strong one (null when the requester has gone),
+ * calls `handle_object_i`, then `handle_object_post`.  Several messages may
+ * be handled at once, on different threads.  An exception that escapes
+ * `handle_object_i` ends neither the thread nor the process; whether the
+ * requester then gets an error reply is the host's choice.  `init`, `fini`
+ * and the destructor set up and wind down the threads; the destructor
+ * returns once no message is being handled.
  */
 class HOST_EXPORT JSON_RPC_Thread_Handler : public JSON_RPC_Handler
 {

@@ -10,32 +10,31 @@
 /**
  * Keyed getters over a JSON object.
  *
- * Non-throwing getters (`object_get`): a missing key or a JSON null gives
- * false and leaves the destination untouched; a key present with a value of
- * another JSON type raises `Type_Error` naming the key, so that "ssl": "true"
- * is never taken for an absent flag.
+ * Non-throwing getters (`object_get`): true and the whole value when the
+ * member is present with the getter's JSON kind; false for a missing key,
+ * the destination untouched, without throwing.  A member of another kind
+ * gives false or throws, as the host chooses: callers check the kind first.
  *
- * Throwing getters (`object_get_*_or_throw`): the value, or `Type_Error` when
- * the key is missing, null or of another type.
+ * Throwing getters (`object_get_*_or_throw`): the value, or an exception
+ * derived from `std::exception` when the key is missing or of another kind.
  */
 namespace json_spirit
 {
 HOST_EXPORT bool object_get(const Object& obj, const std::string& key, std::string& out);
-/// Accepts both a plain and a secure string member.
+/// Reads a secure string member; whether a plain one is accepted is the host's.
 HOST_EXPORT bool object_get(const Object& obj, const std::string& key, secure_string& out);
 HOST_EXPORT bool object_get(const Object& obj, const std::string& key, bool& out);
 HOST_EXPORT bool object_get(const Object& obj, const std::string& key, long& out);
 
-/// The member's string when the key holds a plain JSON string; null otherwise
-/// (missing key, null or any other type, a secure string included).
+/// The text of a plain string member; null for a missing key.  For a member
+/// of another kind, null or an exception, as the host chooses.
 HOST_EXPORT const std::string* object_get_str(const Object& obj, const std::string& key);
 
 HOST_EXPORT std::string object_get_str_or_throw(const Object& obj, const std::string& key);
-/// Accepts both a plain and a secure string member.
 HOST_EXPORT secure_string object_get_secure_str_or_throw(const Object& obj, const std::string& key);
 HOST_EXPORT bool object_get_bool_or_throw(const Object& obj, const std::string& key);
 HOST_EXPORT std::int64_t object_get_int64_or_throw(const Object& obj, const std::string& key);
-/// Also throws when the integer is negative.
+/// What a negative integer gives is the host's choice.
 HOST_EXPORT std::uint64_t object_get_uint64_or_throw(const Object& obj, const std::string& key);
 
 /**
@@ -58,9 +57,8 @@ public:
 
   /**
    * Stores the string the path resolves to into @a out and returns true.
-   * Returns false, @a out untouched, when the path does not resolve or
-   * resolves to a value that is not a plain string (a secret held as a
-   * secure string is never copied into a plain one).
+   * Returns false, @a out untouched, when the path does not resolve.  A
+   * value there of another kind gives false or throws, as the host chooses.
    */
   bool get(const Value& doc, std::string& out) const;
 
@@ -70,9 +68,9 @@ private:
 };
 
 /**
- * The JSON text of @a v; @a pretty adds line breaks and indentation.
- * A secure string is written as the string "********": the text goes to logs
- * and replies, and a secret must never reach either.
+ * The JSON text of @a v, which parses back to @a v; the layout (@a pretty:
+ * line breaks and indentation) and how a secure string is written are the
+ * host's.  Callers never dump a value that holds a secret.
  */
 HOST_EXPORT std::string JSON_Dump(const Value& v, bool pretty);
 

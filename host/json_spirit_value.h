@@ -34,7 +34,8 @@ typedef std::map<std::string, Value> Object;
 /// A JSON array.
 typedef std::vector<Value> Array;
 
-/// The exception every accessor raises on a value of the wrong kind.
+/// The exception every accessor raises on a value of the wrong kind.  Callers
+/// rely only on its being a `std::exception`.
 class HOST_EXPORT Type_Error : public std::runtime_error
 {
 public:
@@ -43,8 +44,8 @@ public:
 
 /**
  * A JSON value.  Besides the JSON kinds it can hold a `secure_string`, for
- * secrets that must not be left in freed memory; the dumper writes such a
- * value redacted.
+ * secrets that must not be left in freed memory; a value made from one keeps
+ * that kind through copies and moves.
  *
  * The typed getters (`get_obj`, `get_str`, ...) throw `Type_Error` when the
  * value holds another kind.  Values are not thread-safe; copies are

@@ -8,11 +8,6 @@ Instance_Handler::Instance_Handler(const char* type) : type_(type == nullptr ? "
 
 Instance_Handler::~Instance_Handler() {}
 
-const std::string& devhost_instance_type(const Instance_Handler& handler)
-{
-  return handler.type_;
-}
-
 int Instance_Handler::init(int, char**)
 {
   return 0;

@@ -92,10 +92,6 @@ HTTP_Headers::HTTP_Headers() {}
 
 HTTP_Headers::~HTTP_Headers() {}
 
-const std::vector<std::pair<std::string, std::string>>& devhost_header_list(const HTTP_Headers& headers)
-{
-  return headers.list_;
-}
 
 const char* devhost::header_value(const HTTP_Headers& headers, const char* name, bool)
 {
@@ -180,10 +176,6 @@ CGI_Response::CGI_Response(unsigned status_class) : status_class_(status_class),
 
 CGI_Response::~CGI_Response() {}
 
-void devhost_set_status(CGI_Response& response, int status)
-{
-  response.status_ = status;
-}
 
 HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
     : method_(method), path_(path != nullptr ? path : ""), encode_path_(encode_path)
@@ -192,10 +184,6 @@ HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
 
 HTTP_Request::~HTTP_Request() {}
 
-bool devhost_encode_path(const HTTP_Request& request)
-{
-  return request.encode_path_;
-}
 
 int HTTP_Request::method() const
 {

@@ -13,7 +13,7 @@
 #include <ace/Log_Msg.h>
 
 /// The threads a handler has started.
-class JSON_RPC_Thread_Handler::Threads
+class JSON_RPC_Thread_Handler::Pool
 {
 public:
   struct Job
@@ -29,7 +29,7 @@ public:
   std::vector<std::thread> started;
 };
 
-void JSON_RPC_Thread_Handler::Threads::run(JSON_RPC_Thread_Handler* handler, Job* raw)
+void JSON_RPC_Thread_Handler::Pool::run(JSON_RPC_Thread_Handler* handler, Job* raw)
 {
   std::unique_ptr<Job> job(raw);
   JSON_RPC_Channel_var strong = job->channel.strong();
@@ -49,13 +49,13 @@ void JSON_RPC_Thread_Handler::Threads::run(JSON_RPC_Thread_Handler* handler, Job
 // The contract declares the class copyable; no host or module copies a
 // handler, which lives behind the factory's pointer.
 // cppcheck-suppress [noCopyConstructor, noOperatorEq] ; as above
-JSON_RPC_Thread_Handler::JSON_RPC_Thread_Handler() : threads_(new Threads) {}
+JSON_RPC_Thread_Handler::JSON_RPC_Thread_Handler() : pool_(new Pool) {}
 
 JSON_RPC_Thread_Handler::~JSON_RPC_Thread_Handler()
 {
   // This class's own fini: the subclass is already gone.
   JSON_RPC_Thread_Handler::fini();
-  delete threads_;
+  delete pool_;
 }
 
 int JSON_RPC_Thread_Handler::init(int, char**)
@@ -67,8 +67,8 @@ int JSON_RPC_Thread_Handler::fini()
 {
   std::vector<std::thread> started;
   {
-    std::lock_guard<std::mutex> guard(threads_->lock);
-    started.swap(threads_->started);
+    std::lock_guard<std::mutex> guard(pool_->lock);
+    started.swap(pool_->started);
   }
   for (std::thread& t : started)
     t.join();
@@ -82,11 +82,11 @@ int JSON_RPC_Thread_Handler::handle(JSON_RPC_Channel_wvar channel, JSON_RPC_Obje
 
 int JSON_RPC_Thread_Handler::handle_object(JSON_RPC_Channel_wvar channel, JSON_RPC_Object_var obj)
 {
-  std::unique_ptr<Threads::Job> job(new Threads::Job{channel, obj});
-  std::lock_guard<std::mutex> guard(threads_->lock);
+  std::unique_ptr<Pool::Job> job(new Pool::Job{channel, obj});
+  std::lock_guard<std::mutex> guard(pool_->lock);
   try
   {
-    threads_->started.emplace_back(&Threads::run, this, job.get());
+    pool_->started.emplace_back(&Pool::run, this, job.get());
   }
   catch (const std::system_error& e)
   {

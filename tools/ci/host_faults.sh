@@ -73,7 +73,7 @@ build() {
   cmake --build "$work/suite" -j "$jobs" --target host_contract_test >>"$work/build.log" 2>&1 || return 1
   suite_stale=0
 }
-touches_headers() { grep -q '^+++ b/devhost/minimal/include/' "$1"; }
+touches_headers() { grep -q '^+++ b/\(host\|devhost/minimal/include\)/' "$1"; }
 
 # run_suite LOG: runs host_contract_test; prints the checks that failed,
 # or the one that was running when the program died; true when all passed.
