@@ -359,7 +359,10 @@ TEST_F(Host_Program, RpcAnswersAnOverlongLineBeforeItEnds)
 // fails instead of ending as if all were answered.
 TEST_F(Host_Program, RpcFailsWhenItsRepliesCannotBeWritten)
 {
-  Child_Process rpc({"/bin/sh", "-c", "exec \"$0\" rpc --key \"$1\" >/dev/full", QUORVANE_HOST_PATH, key_->file()});
+  // The shell redirects; a cross build's emulator (the words of
+  // QUORVANE_TEST_EXEC_WRAPPER, when set) must then start the program.
+  Child_Process rpc({"/bin/sh", "-c", "exec $QUORVANE_TEST_EXEC_WRAPPER \"$0\" rpc --key \"$1\" >/dev/full",
+                     QUORVANE_HOST_PATH, key_->file()});
   ASSERT_TRUE(rpc.started()) << rpc.error();
   ASSERT_TRUE(rpc.write(R"({"jsonrpc":"2.0","id":7,"method":"other"})" "\n"));
   rpc.close_stdin();
