@@ -1,7 +1,6 @@
 // The module as the host sees it: loaded with dlopen, reached only through
 // its exported factories and the host base classes.
 
-#include <dlfcn.h>
 
 #include <atomic>
 #include <cerrno>
@@ -21,6 +20,7 @@
 #include "devhost/instance_access.h"
 #include "host/instance_handler.h"
 #include "host/json_rpc.h"
+#include "tools/common/module_loader.h"
 
 #ifndef QUORVANE_NM
 #define QUORVANE_NM "nm"  // the toolchain's nm, set by the build
@@ -74,26 +74,19 @@ void operator delete(void* p, std::size_t) noexcept
 
 namespace
 {
-typedef Instance_Handler* (*Instance_Factory)(Instance_Handler_Exterminator*);
-typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
+typedef Module_Loader::Factory<Instance_Handler, Instance_Handler_Exterminator> Instance_Factory;
+typedef Module_Loader::Factory<JSON_RPC_Handler, JSON_RPC_Handler_Exterminator> Login_Factory;
 
 class Module : public ::testing::Test
 {
 protected:
   void SetUp() override
   {
-    handle_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(nullptr, handle_) << dlerror();
-    make_ = reinterpret_cast<Instance_Factory>(dlsym(handle_, "_make_Quorvane_Instance_Handler"));
-    ASSERT_NE(nullptr, make_);
+    ASSERT_TRUE(module_.open(QUORVANE_MODULE_PATH)) << module_.error();
+    make_ = module_.factory<Instance_Handler, Instance_Handler_Exterminator>("_make_Quorvane_Instance_Handler");
+    ASSERT_NE(nullptr, make_) << module_.error();
   }
-  void TearDown() override
-  {
-    if (handle_ != nullptr)
-      dlclose(handle_);
-  }
-
-  void* handle_ = nullptr;
+  Module_Loader module_;
   Instance_Factory make_ = nullptr;
 };
 
@@ -141,7 +134,7 @@ TEST_F(Module, AllocationFailureSetsEnomemAfterWritingTheDisposer)
 TEST_F(Module, LoginFactoryFollowsTheSameContract)
 {
   Login_Factory make =
-      reinterpret_cast<Login_Factory>(dlsym(handle_, "_make_JSON_RPC_Quorvane_Login_Handler"));
+      module_.factory<JSON_RPC_Handler, JSON_RPC_Handler_Exterminator>("_make_JSON_RPC_Quorvane_Login_Handler");
   if (make == nullptr)
     GTEST_SKIP() << "module has no login handler";
   JSON_RPC_Handler_Exterminator dispose = nullptr;

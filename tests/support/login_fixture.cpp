@@ -1,7 +1,5 @@
 #include "tests/support/login_fixture.h"
 
-#include <dlfcn.h>
-
 #include <chrono>
 #include <stdexcept>
 
@@ -81,26 +79,22 @@ bool Recording_Channel::wait_for(std::size_t count, int seconds)
   return sent_.wait_for(guard, std::chrono::seconds(seconds), [&]() { return replies_.size() >= count; });
 }
 
-namespace
-{
-typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
-}
-
 Login_Module_Fixture::Login_Module_Fixture()
-    : module_(nullptr), dispose_(nullptr), handler_(nullptr), key_(new Test_Key)
+    : dispose_(nullptr), handler_(nullptr), key_(new Test_Key)
 {
   if (!devhost::load_key_file(key_->file().c_str()))
     throw std::runtime_error("cannot configure the appliance key");
-  module_ = dlopen(QUORVANE_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  if (module_ == nullptr)
-    throw std::runtime_error(std::string("cannot load the module: ") + dlerror());
-  Login_Factory make =
-      reinterpret_cast<Login_Factory>(dlsym(module_, "_make_JSON_RPC_Quorvane_Login_Handler"));
-  if (make == nullptr)
-    throw std::runtime_error("the module has no login factory");
-  handler_ = dynamic_cast<JSON_RPC_Thread_Handler*>(make(&dispose_));
+  if (!module_.open(QUORVANE_MODULE_PATH))
+    throw std::runtime_error(module_.error());
+  JSON_RPC_Handler* handler = module_.make<JSON_RPC_Handler>("_make_JSON_RPC_Quorvane_Login_Handler", dispose_);
+  if (handler == nullptr)
+    throw std::runtime_error(module_.error());
+  handler_ = dynamic_cast<JSON_RPC_Thread_Handler*>(handler);
   if (handler_ == nullptr)
-    throw std::runtime_error("the login factory failed");
+  {
+    dispose_(handler);
+    throw std::runtime_error("the module's login handler is not a threaded JSON-RPC handler");
+  }
 }
 
 Login_Module_Fixture::~Login_Module_Fixture()
@@ -110,8 +104,6 @@ Login_Module_Fixture::~Login_Module_Fixture()
     handler_->fini();
     dispose_(handler_);
   }
-  if (module_ != nullptr)
-    dlclose(module_);
 }
 
 JSON_RPC_Object_var Login_Module_Fixture::request(const json_spirit::Value& id,

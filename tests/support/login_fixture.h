@@ -11,6 +11,7 @@
 #include "host/json_rpc.h"
 #include "host/json_spirit_value.h"
 #include "tests/support/test_key.h"
+#include "tools/common/module_loader.h"
 
 namespace test_support
 {
@@ -57,7 +58,7 @@ public:
   static JSON_RPC_Object_var request(const json_spirit::Value& id, const std::string& params_json);
 
 private:
-  void* module_;
+  Module_Loader module_;
   JSON_RPC_Handler_Exterminator dispose_;
   JSON_RPC_Thread_Handler* handler_;
   std::unique_ptr<Test_Key> key_;

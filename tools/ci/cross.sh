@@ -34,7 +34,7 @@ packages=(
   cmake ninja-build pkg-config python3 openssl nlohmann-json3-dev
   crossbuild-essential-arm64 qemu-user libc6:arm64 pkg-config:arm64
   libssl-dev:arm64 libcurl4-openssl-dev:arm64 libcpp-httplib-dev:arm64
-  libgtest-dev:arm64 libgmock-dev:arm64
+  libgtest-dev:arm64
   "${deb_tool_packages[@]}"
 )
 

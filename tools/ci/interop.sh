@@ -34,7 +34,7 @@ templates=$here/tools/ci/interop
 packages=(
   build-essential cmake ninja-build pkg-config
   libace-dev libssl-dev openssl libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev
   nginx tinyproxy-bin iproute2
 )
 

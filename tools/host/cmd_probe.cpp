@@ -2,21 +2,18 @@
 // through the exported factory, probes, and prints the instances with their
 // states as JSON.
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "host/instance_handler.h"
 #include "host/json_spirit_utils.h"
 #include "tools/host/commands.h"
-#include "tools/host/module_loader.h"
+#include "tools/common/module_loader.h"
+#include "tools/host/module_path.h"
 #include "tools/host/options.h"
 #include "tools/host/usage.h"
 
 namespace
 {
-typedef Instance_Handler* (*Instance_Factory)(Instance_Handler_Exterminator*);
-
 json_spirit::Value instance_json(const Instance& instance, const std::string& state)
 {
   json_spirit::Object obj;
@@ -41,21 +38,11 @@ int cmd_probe(int argc, char** argv)
     std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
     return 1;
   }
-  Instance_Factory make =
-      reinterpret_cast<Instance_Factory>(module.symbol("_make_Quorvane_Instance_Handler"));
-  if (make == nullptr)
+  Instance_Handler_Exterminator dispose = nullptr;
+  Instance_Handler* handler = module.make<Instance_Handler>("_make_Quorvane_Instance_Handler", dispose);
+  if (handler == nullptr)
   {
     std::fprintf(stderr, "quorvane-host probe: %s\n", module.error().c_str());
-    return 1;
-  }
-
-  Instance_Handler_Exterminator dispose = nullptr;
-  Instance_Handler* handler = make(&dispose);
-  if (handler == nullptr || dispose == nullptr)
-  {
-    std::fprintf(stderr, "quorvane-host probe: the module's factory failed: %s\n", std::strerror(errno));
-    if (handler != nullptr)
-      delete handler;
     return 1;
   }
 

@@ -1,8 +1,6 @@
 #include "tools/host/login_module.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "devhost/key_store.h"
 #include "devhost/rest_options.h"
@@ -35,8 +33,6 @@ bool configure_login_services(const Options& opts, std::string& error)
   return true;
 }
 
-typedef JSON_RPC_Handler* (*Login_Factory)(JSON_RPC_Handler_Exterminator*);
-
 Login_Module::Login_Module() : dispose_(nullptr), handler_(nullptr) {}
 
 Login_Module::~Login_Module()
@@ -56,17 +52,10 @@ bool Login_Module::open(const std::string& path, int threads)
     error_ = module_.error();
     return false;
   }
-  Login_Factory make =
-      reinterpret_cast<Login_Factory>(module_.symbol("_make_JSON_RPC_Quorvane_Login_Handler"));
-  if (make == nullptr)
-  {
-    error_ = module_.error();
-    return false;
-  }
-  JSON_RPC_Handler* handler = make(&dispose_);
+  JSON_RPC_Handler* handler = module_.make<JSON_RPC_Handler>("_make_JSON_RPC_Quorvane_Login_Handler", dispose_);
   if (handler == nullptr)
   {
-    error_ = std::string("the module's login factory failed: ") + std::strerror(errno);
+    error_ = module_.error();
     return false;
   }
   handler_ = dynamic_cast<JSON_RPC_Thread_Handler*>(handler);

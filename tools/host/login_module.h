@@ -4,7 +4,8 @@
 #include <string>
 
 #include "host/json_rpc.h"
-#include "tools/host/module_loader.h"
+#include "tools/common/module_loader.h"
+#include "tools/host/module_path.h"
 #include "tools/host/options.h"
 
 /**

@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tools/host/module_loader.h"
+#include "tools/host/module_path.h"
 
 namespace
 {
