@@ -16,6 +16,17 @@
  */
 namespace devhost
 {
+/// The JSON-RPC 2.0 error codes that the hosts and their tools answer with,
+/// spelled as the module spells its own (which cannot include this header).
+enum
+{
+  JSON_RPC_E_PARSE_ERROR = -32700,
+  JSON_RPC_E_INVALID_REQUEST = -32600,
+  JSON_RPC_E_METHOD_NOT_FOUND = -32601,
+  JSON_RPC_E_INVALID_PARAMS = -32602,
+  JSON_RPC_E_INTERNAL_ERROR = -32603
+};
+
 /// A notification (`TYPE_NOTIFY`): a request that expects no reply.
 class JSON_RPC_Notification : public JSON_RPC_Request_Base
 {

@@ -12,11 +12,12 @@
 
 #include <ace/Log_Msg.h>
 
+#include "devhost/json_rpc_messages.h"
+
 namespace
 {
 const int DEFAULT_THREADS = 4;
 const int MAX_THREADS = 256;
-const int JSON_RPC_INTERNAL_ERROR = -32603;
 }  // namespace
 
 /// The worker threads and the queue of one thread handler.
@@ -174,7 +175,7 @@ int JSON_RPC_Thread_Handler::Pool::dispatch(JSON_RPC_Thread_Handler& handler,
     {
       try
       {
-        strong->send_error(JSON_RPC_INTERNAL_ERROR, static_cast<const JSON_RPC_Request*>(o)->id,
+        strong->send_error(devhost::JSON_RPC_E_INTERNAL_ERROR, static_cast<const JSON_RPC_Request*>(o)->id,
                            "Internal error", json_spirit::Value::null);
       }
       catch (const std::exception&)

@@ -10,9 +10,6 @@
 
 namespace
 {
-const int PARSE_ERROR = -32700;
-const int INVALID_REQUEST = -32600;
-const int METHOD_NOT_FOUND = -32601;
 
 json_spirit::Value error_reply(int code, const json_spirit::Value& id, const char* message,
                                const json_spirit::Value& data = json_spirit::Value::null)
@@ -189,7 +186,7 @@ std::string RPC_Session::long_text_reply(std::size_t limit)
 {
   const std::string why = "the line is longer than " + std::to_string(limit) + " bytes";
   return json_spirit::JSON_Dump(
-      error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request", json_spirit::Value(why)), false);
+      error_reply(devhost::JSON_RPC_E_INVALID_REQUEST, json_spirit::Value(), "Invalid Request", json_spirit::Value(why)), false);
 }
 
 RPC_Session::~RPC_Session()
@@ -203,7 +200,7 @@ void RPC_Session::feed(const std::string& text, Answer answer)
   if (!json_spirit::read(text, msg))
   {
     const std::string reply =
-        json_spirit::JSON_Dump(error_reply(PARSE_ERROR, json_spirit::Value(), "Parse error"), false);
+        json_spirit::JSON_Dump(error_reply(devhost::JSON_RPC_E_PARSE_ERROR, json_spirit::Value(), "Parse error"), false);
     answer(&reply);
     return;
   }
@@ -212,7 +209,7 @@ void RPC_Session::feed(const std::string& text, Answer answer)
   if (batch && msg.get_array().empty())
   {
     const std::string reply =
-        json_spirit::JSON_Dump(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false);
+        json_spirit::JSON_Dump(error_reply(devhost::JSON_RPC_E_INVALID_REQUEST, json_spirit::Value(), "Invalid Request"), false);
     answer(&reply);
     return;
   }
@@ -233,7 +230,7 @@ void RPC_Session::feed(const std::string& text, Answer answer)
   {
     if (item.type() != json_spirit::obj_type)
     {
-      own_replies.push_back(error_reply(INVALID_REQUEST, json_spirit::Value(), "Invalid Request"));
+      own_replies.push_back(error_reply(devhost::JSON_RPC_E_INVALID_REQUEST, json_spirit::Value(), "Invalid Request"));
       continue;
     }
     json_spirit::Object& obj = item.get_obj();
@@ -242,13 +239,13 @@ void RPC_Session::feed(const std::string& text, Answer answer)
     const bool is_request = obj.count("id") != 0;
     if (version == nullptr || *version != "2.0" || method == nullptr)
     {
-      own_replies.push_back(error_reply(INVALID_REQUEST, usable_id(obj), "Invalid Request"));
+      own_replies.push_back(error_reply(devhost::JSON_RPC_E_INVALID_REQUEST, usable_id(obj), "Invalid Request"));
       continue;
     }
     if (*method != method_)
     {
       if (is_request)
-        own_replies.push_back(error_reply(METHOD_NOT_FOUND, usable_id(obj), "Method not found"));
+        own_replies.push_back(error_reply(devhost::JSON_RPC_E_METHOD_NOT_FOUND, usable_id(obj), "Method not found"));
       continue;
     }
     JSON_RPC_Request_Base* req = nullptr;
