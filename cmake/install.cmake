@@ -25,7 +25,8 @@ install(TARGETS devhost LIBRARY DESTINATION ${QUORVANE_DEVHOST_DIR})
 install(TARGETS quorvane LIBRARY DESTINATION ${QUORVANE_MODULE_DIR})
 install(TARGETS quorvane-host quorvane-mock-service RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES man/quorvane-host.1 man/quorvane-mock-service.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES README.md docs/security.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES README.md docs/security.md docs/host-contract.md docs/packaging.md docs/running.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # quorvane-host links libquorvane-devhost.so from its private folder.
 file(RELATIVE_PATH _quorvane_bin_to_devhost "/${CMAKE_INSTALL_BINDIR}" "/${QUORVANE_DEVHOST_DIR}")

@@ -11,7 +11,7 @@
  * message, for its channels, tools and tests.  Not part of the host's
  * interface: the module never sees them.  Both hosts of this project
  * implement them (devhost/core/json_rpc.cpp); another host that offers the
- * harness (README: "Building it against another host") implements them for
+ * harness (docs/host-contract.md: "Building it against another host") implements them for
  * its own messages.
  */
 namespace devhost

@@ -8,7 +8,7 @@
  * (`Host_Manager::instance()->rsa_prvkey()`), for its tools and tests.  Not
  * part of the host's interface: on the appliance the host has its key.  Both
  * hosts of this project implement it; another host that offers the harness
- * (README: "Building it against another host") implements it for its own
+ * (docs/host-contract.md: "Building it against another host") implements it for its own
  * key store.
  */
 namespace devhost

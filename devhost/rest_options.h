@@ -8,8 +8,8 @@
  * Process-wide settings of the host's REST clients (`JSON_RESTful_Client`),
  * for the development host's tools and tests.  Not part of the host's
  * interface: the module never sets them.  Both hosts of this project
- * implement them; another host that offers the harness (README: "Building
- * it against another host") implements them for its own client.
+ * implement them; another host that offers the harness (docs/host-contract.md:
+ * "Building it against another host") implements them for its own client.
  */
 namespace devhost
 {

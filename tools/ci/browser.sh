@@ -10,7 +10,7 @@
 #      emulator, both on 127.0.0.1 ephemeral ports and stopped by their
 #      PIDs; json-rpc-2.0 sends a login, a batch and a notification.
 # --screenshot also saves the good login as docs/login-page.png, the
-# README's picture.
+# picture in docs/running.md.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$here"
