@@ -25,7 +25,8 @@ case "${1:-}" in
     ;;
 esac
 
-ensure_packages abigail-tools
+# shellcheck disable=SC2046 # package names are words
+ensure_packages $(packages_for abi)
 dir=${QUORVANE_ABI_BUILD_DIR:-build-abi}
 baseline=abi/quorvane-host-interface.abi
 [ -f "$dir/build.ninja" ] || cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release \

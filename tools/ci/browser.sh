@@ -18,7 +18,8 @@ build=${QUORVANE_BUILD_DIR:-build}
 # shellcheck source=tools/ci/lib.sh
 . "$here/tools/ci/lib.sh"
 
-ensure_packages chromium nodejs
+# shellcheck disable=SC2046 # package names are words
+ensure_packages $(packages_for browser)
 web_modules
 major=$(node -p 'process.versions.node.split(".")[0]')
 if [ "$major" -lt 20 ]; then

@@ -15,7 +15,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$here"
 # shellcheck source=tools/ci/lib.sh
 . "$here/tools/ci/lib.sh"
-ensure_packages gcovr python3
+# shellcheck disable=SC2046 # package names are words
+ensure_packages $(packages_for coverage)
 
 dir=${1:-build-coverage}
 jobs=$(nproc)

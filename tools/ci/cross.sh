@@ -30,15 +30,7 @@ ctest_jobs=${QUORVANE_CROSS_CTEST_JOBS:-$jobs}
 # ones that ./dev test uses.  nlohmann-json3-dev is architecture-independent.
 # pkg-config:arm64 gives aarch64-linux-gnu-pkg-config, which the package
 # build's CMake uses.
-packages=(
-  cmake ninja-build pkg-config python3 openssl nlohmann-json3-dev
-  crossbuild-essential-arm64 qemu-user libc6:arm64 pkg-config:arm64
-  libssl-dev:arm64 libcurl4-openssl-dev:arm64 libcpp-httplib-dev:arm64
-  libgtest-dev:arm64
-  "${deb_tool_packages[@]}"
-)
-
-
+packages="$(packages_for build tests deb cross) nlohmann-json3-dev $(packages_for_arch arm64 devhost tools tests)"
 
 # ACE's packages are not Multi-Arch: installing libace-7.0.8:arm64 would
 # remove the amd64 libace-7.0.8 and libace-dev that the native build uses.
@@ -63,7 +55,8 @@ make_overlay() {
 }
 
 begin "packages (cross toolchain, qemu-user, arm64 libraries)"
-ensure_packages "${packages[@]}"
+# shellcheck disable=SC2086 # package names are words
+ensure_packages $packages
 end
 
 begin "ACE for arm64 (unpacked into $build/arm64-overlay)"

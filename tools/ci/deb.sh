@@ -2,12 +2,22 @@
 # shared by tools/ci/package.sh (amd64) and tools/ci/cross.sh (arm64);
 # sourced after lib.sh, not run.
 
-# The Debian packages the package steps need besides the build's own.
-deb_tool_packages=(dpkg-dev debhelper lintian devscripts)
-
 deb_fail() {
   echo "package check failed: $*" >&2
   exit 1
+}
+
+# deb_check_build_depends: debian/control's Build-Depends name exactly the
+# packages of the parts the package build compiles (tools/ci/packages:
+# build, module, devhost, tools), build-essential aside, which Debian
+# implies; versions and build profiles are not compared.
+deb_check_build_depends() {
+  local control wanted
+  control=$(sed -n '/^Build-Depends:/,/^[^ ]/{/^ /p}' "$here/debian/control" |
+    sed -e 's/[ ,]*$//' -e 's/^ *//' -e 's/ .*//' | grep -v '^debhelper-compat$' | sort | tr '\n' ' ')
+  wanted=$(packages_for build module devhost tools | tr ' ' '\n' | grep -v -e '^build-essential$' -e '^$' | sort | tr '\n' ' ')
+  [ "$control" = "$wanted" ] ||
+    deb_fail "debian/control's Build-Depends ($control) differ from tools/ci/packages' build, module, devhost and tools ($wanted)"
 }
 
 # deb_source_copy DIR: puts the checkout's files (tracked or new, not

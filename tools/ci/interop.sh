@@ -26,20 +26,14 @@ case $build in
 esac
 templates=$here/tools/ci/interop
 
+# shellcheck source=tools/ci/lib.sh
+. "$here/tools/ci/lib.sh"
 # The build's packages (those of ./dev, whose configuration of the build
 # tree needs the test and benchmark libraries too); nginx and tinyproxy-bin,
 # the servers under test (tinyproxy-bin is the program alone, without the
 # tinyproxy package's system service); iproute2's ss, which tells when a
 # server listens.
-packages=(
-  build-essential cmake ninja-build pkg-config
-  libace-dev libssl-dev openssl libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev
-  libgtest-dev libbenchmark-dev
-  nginx tinyproxy-bin iproute2
-)
-
-# shellcheck source=tools/ci/lib.sh
-. "$here/tools/ci/lib.sh"
+packages=$(packages_for build module devhost tools tests bench interop)
 
 # The caller's proxy and client settings must not steer these logins; each
 # check sets what it tests.
@@ -170,7 +164,8 @@ if [ "$(id -u)" -eq 0 ] && [ ! -e "$policy_rc_d" ] &&
     >"$policy_rc_d"
   chmod 755 "$policy_rc_d"
 fi
-ensure_packages "${packages[@]}"
+# shellcheck disable=SC2086 # package names are words
+ensure_packages $packages
 if [ -n "$our_policy_rc_d" ]; then
   rm -f "$policy_rc_d"
   our_policy_rc_d=

@@ -31,6 +31,33 @@ ensure_packages() {
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# packages_for PART...: the Debian packages that the named parts of
+# tools/ci/packages need, on one line; an unknown part is an error.
+packages_for() {
+  local part line list=()
+  for part in "$@"; do
+    line=$(awk -v p="$part" '$1 == p { $1 = ""; print; found = 1 } END { exit !found }' "$here/tools/ci/packages") ||
+      { echo "tools/ci/packages has no part $part" >&2; return 1; }
+    # shellcheck disable=SC2206 # package names are words
+    list+=($line)
+  done
+  printf '%s\n' "${list[@]}" | sort -u | tr '\n' ' '
+}
+
+# packages_for_arch ARCH PART...: the ARCH builds of the parts' libraries
+# (lib*-dev; ACE aside, which is not Multi-Arch), for a cross build.
+packages_for_arch() {
+  local arch=$1 p out=()
+  shift
+  for p in $(packages_for "$@"); do
+    case $p in
+      libace-dev) ;;
+      lib*-dev) out+=("$p:$arch") ;;
+    esac
+  done
+  echo "${out[*]}"
+}
+
 # begin NAME ... end: one timed step; step_times prints every step's time.
 step_timings=()
 step_start=0

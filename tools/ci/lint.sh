@@ -16,7 +16,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 cd "$here"
 # shellcheck source=tools/ci/lib.sh
 . "$here/tools/ci/lib.sh"
-ensure_packages clang clang-tidy cppcheck python3
+# shellcheck disable=SC2046 # package names are words
+ensure_packages $(packages_for lint)
 
 dir=${1:-build-lint}
 jobs=$(nproc)

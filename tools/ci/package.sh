@@ -33,10 +33,7 @@ twice=1
 # shellcheck source=tools/ci/deb.sh
 . "$here/tools/ci/deb.sh"
 
-packages=(
-  build-essential cmake ninja-build pkg-config "${deb_tool_packages[@]}"
-  libace-dev libssl-dev libcurl4-openssl-dev libcpp-httplib-dev nlohmann-json3-dev curl
-)
+packages=$(packages_for build module devhost tools deb)
 
 work=$(mktemp -d -t quorvane-package.XXXXXX)
 mock_pid=
@@ -52,9 +49,11 @@ trap cleanup EXIT
 fail() { deb_fail "$@"; }
 
 begin "packages"
-ensure_packages "${packages[@]}"
+# shellcheck disable=SC2086 # package names are words
+ensure_packages $packages
 end
 
+deb_check_build_depends
 version=$(dpkg-parsechangelog -l debian/changelog -S Version)
 cmake_version=$(sed -n 's/^project(quorvane VERSION \([^ ]*\) .*/\1/p' CMakeLists.txt)
 [ "$version" = "$cmake_version" ] ||
