@@ -6,14 +6,14 @@
 #include <string>
 
 #include "scrt/secure_string.h"
+#include "tools/common/options.h"
 #include "tools/host/commands.h"
-#include "tools/host/options.h"
 #include "tools/host/secret_input.h"
 #include "tools/host/usage.h"
 
 int cmd_encrypt(int argc, char** argv)
 {
-  Options opts({"--pubkey"}, {});
+  tools::Options opts({"--pubkey"}, {});
   int rc = parse_command_line("encrypt", opts, argc, argv);
   if (rc >= 0)
     return rc;

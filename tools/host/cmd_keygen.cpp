@@ -16,8 +16,8 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
+#include "tools/common/options.h"
 #include "tools/host/commands.h"
-#include "tools/host/options.h"
 #include "tools/host/usage.h"
 
 namespace
@@ -82,7 +82,7 @@ bool write_file(const std::string& path, BIO* bio, mode_t mode, bool force)
 
 int cmd_keygen(int argc, char** argv)
 {
-  Options opts({"--out"}, {"--force"});
+  tools::Options opts({"--out"}, {"--force"});
   int rc = parse_command_line("keygen", opts, argc, argv);
   if (rc >= 0)
     return rc;

@@ -6,11 +6,11 @@
 
 #include "devhost/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
+#include "tools/common/take_env.h"
 #include "tools/host/commands.h"
 #include "tools/host/login_module.h"
 #include "tools/host/secret_input.h"
 #include "tools/host/usage.h"
-#include "tools/common/take_env.h"
 
 namespace
 {
@@ -35,8 +35,8 @@ int cmd_login(int argc, char** argv)
   secure_string secret;
   const bool secret_from_env = tools::take_env("QUORVANE_SECRET_KEY", secret);
 
-  Options opts({"--module", "--key", "--host", "--port", "--access-key", "--ca-file", "--timeout"},
-               {"--ssl"});
+  tools::Options opts({"--module", "--key", "--host", "--port", "--access-key", "--ca-file", "--timeout"},
+                      {"--ssl"});
   int rc = parse_command_line("login", opts, argc, argv);
   if (rc >= 0)
     return rc;

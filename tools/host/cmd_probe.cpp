@@ -6,10 +6,10 @@
 
 #include "host/instance_handler.h"
 #include "host/json_spirit_utils.h"
-#include "tools/host/commands.h"
 #include "tools/common/module_loader.h"
+#include "tools/common/options.h"
+#include "tools/host/commands.h"
 #include "tools/host/module_path.h"
-#include "tools/host/options.h"
 #include "tools/host/usage.h"
 
 namespace
@@ -28,7 +28,7 @@ json_spirit::Value instance_json(const Instance& instance, const std::string& st
 
 int cmd_probe(int argc, char** argv)
 {
-  Options opts({"--module"}, {});
+  tools::Options opts({"--module"}, {});
   int rc = parse_command_line("probe", opts, argc, argv);
   if (rc >= 0)
     return rc;

@@ -47,7 +47,7 @@ private:
 
 int cmd_rpc(int argc, char** argv)
 {
-  Options opts(
+  tools::Options opts(
       {"--module", "--key", "--ca-file", "--timeout", "--method", "--threads", "--max-line", "--max-queue"},
       {});
   int rc = parse_command_line("rpc", opts, argc, argv);
@@ -101,7 +101,8 @@ int cmd_rpc(int argc, char** argv)
   // A reply that never reached the reader is a request lost.
   if (out.error() != 0)
   {
-    std::fprintf(stderr, "quorvane-host rpc: cannot write the replies to stdout: %s\n", std::strerror(out.error()));
+    std::fprintf(stderr, "quorvane-host rpc: cannot write the replies to stdout: %s\n",
+                 std::strerror(out.error()));
     return 1;
   }
   return 0;

@@ -25,7 +25,7 @@ namespace
 const char SERVE[] = "serve";
 
 /// The numbers of the command line; false after the usage error.
-bool read_limits(const Options& opts, Web_Agent_Config& cfg, long long& threads)
+bool read_limits(const tools::Options& opts, Web_Agent_Config& cfg, long long& threads)
 {
   long long max_line = RPC_DEFAULT_MAX_LINE;
   long long in_flight = SERVE_DEFAULT_MAX_IN_FLIGHT;
@@ -48,7 +48,7 @@ bool read_limits(const Options& opts, Web_Agent_Config& cfg, long long& threads)
 }
 
 /// The listening address, TLS files and origins; false after the usage error.
-bool read_places(const Options& opts, Web_Agent_Config& cfg, tools::Listen_Address& where)
+bool read_places(const tools::Options& opts, Web_Agent_Config& cfg, tools::Listen_Address& where)
 {
   if (opts.has("--listen") && !tools::parse_listen(opts.get("--listen"), where))
   {
@@ -76,7 +76,7 @@ bool read_places(const Options& opts, Web_Agent_Config& cfg, tools::Listen_Addre
   return true;
 }
 
-std::unique_ptr<httplib::Server> make_server(const Options& opts)
+std::unique_ptr<httplib::Server> make_server(const tools::Options& opts)
 {
   if (!opts.has("--tls-cert"))
     return std::unique_ptr<httplib::Server>(new httplib::Server);
@@ -94,9 +94,10 @@ std::unique_ptr<httplib::Server> make_server(const Options& opts)
 
 int cmd_serve(int argc, char** argv)
 {
-  Options opts({"--module", "--key", "--listen", "--assets", "--tls-cert", "--tls-key", "--max-in-flight",
-                "--read-timeout", "--ca-file", "--timeout", "--method", "--threads", "--max-line"},
-               {}, {"--allow-origin"});
+  tools::Options opts(
+      {"--module", "--key", "--listen", "--assets", "--tls-cert", "--tls-key", "--max-in-flight",
+       "--read-timeout", "--ca-file", "--timeout", "--method", "--threads", "--max-line"},
+      {}, {"--allow-origin"});
   int rc = parse_command_line(SERVE, opts, argc, argv);
   if (rc >= 0)
     return rc;

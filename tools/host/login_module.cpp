@@ -5,7 +5,7 @@
 #include "devhost/key_store.h"
 #include "devhost/rest_options.h"
 
-bool configure_login_services(const Options& opts, std::string& error)
+bool configure_login_services(const tools::Options& opts, std::string& error)
 {
   if (opts.has("--key") && !devhost::load_key_file(opts.get("--key").c_str()))
   {
@@ -52,7 +52,8 @@ bool Login_Module::open(const std::string& path, int threads)
     error_ = module_.error();
     return false;
   }
-  JSON_RPC_Handler* handler = module_.make<JSON_RPC_Handler>("_make_JSON_RPC_Quorvane_Login_Handler", dispose_);
+  JSON_RPC_Handler* handler =
+      module_.make<JSON_RPC_Handler>("_make_JSON_RPC_Quorvane_Login_Handler", dispose_);
   if (handler == nullptr)
   {
     error_ = module_.error();

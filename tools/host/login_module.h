@@ -5,15 +5,15 @@
 
 #include "host/json_rpc.h"
 #include "tools/common/module_loader.h"
+#include "tools/common/options.h"
 #include "tools/host/module_path.h"
-#include "tools/host/options.h"
 
 /**
  * Applies --key (the appliance's private key), --ca-file and --timeout
  * (seconds) to the development host's services.  False with @a error set
  * on a bad value.
  */
-bool configure_login_services(const Options& opts, std::string& error);
+bool configure_login_services(const tools::Options& opts, std::string& error);
 
 /**
  * The module's login handler, created through its exported factory and

@@ -136,7 +136,7 @@ int usage_error(const char* command, const std::string& why)
   return 2;
 }
 
-int parse_command_line(const char* command, Options& opts, int argc, char** argv)
+int parse_command_line(const char* command, tools::Options& opts, int argc, char** argv)
 {
   if (!opts.parse(argc, argv))
     return usage_error(command, opts.error());

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/host/options.h"
+#include "tools/common/options.h"
 
 /// Largest line `quorvane-host rpc` takes by default, bytes (--max-line).
 constexpr std::size_t RPC_DEFAULT_MAX_LINE = 1024 * 1024;
@@ -33,6 +33,6 @@ int usage_error(const char* command, const std::string& why);
  * exit status, after the usage went to stdout (--help: 0) or, with the
  * error, to stderr (a wrong option: 2).
  */
-int parse_command_line(const char* command, Options& opts, int argc, char** argv);
+int parse_command_line(const char* command, tools::Options& opts, int argc, char** argv);
 
 #endif /* TOOLS_HOST_USAGE_H */

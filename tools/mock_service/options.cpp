@@ -1,7 +1,6 @@
 #include "tools/mock_service/options.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -9,6 +8,7 @@
 #include <unistd.h>
 
 #include "tools/common/http_listener.h"
+#include "tools/common/options.h"
 #include "tools/common/take_env.h"
 
 namespace mock_service
@@ -32,17 +32,6 @@ const long long TEN_YEARS_S = 10LL * 365 * 86400;
 void complain(const std::string& what)
 {
   std::fprintf(stderr, "quorvane-mock-service: %s\n", what.c_str());
-}
-
-bool parse_number(const char* text, long long low, long long high, long long& out)
-{
-  errno = 0;
-  char* end = nullptr;
-  long long v = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || v < low || v > high)
-    return false;
-  out = v;
-  return true;
 }
 
 bool parse_listen(const std::string& text, Config& cfg)
@@ -115,6 +104,49 @@ bool parse_fault(const char* text, Fault& fault)
     }
   return false;
 }
+// The options other than the secret key's into @a cfg, each checked;
+// false, reported, on the first wrong one.
+bool read_values(const tools::Options& opts, Config& cfg)
+{
+  const auto bad = [&opts](const char* name)
+  {
+    complain(std::string("bad value for ") + name + ": '" + opts.get(name) + "'");
+    return false;
+  };
+  if (!opts.has("--access-key"))
+  {
+    complain("--access-key is required");
+    return false;
+  }
+  if (opts.has("--secret-key-file") && opts.has("--secret-key"))
+  {
+    complain("give the secret key once: --secret-key-file or --secret-key");
+    return false;
+  }
+  cfg.account.access_key = opts.get("--access-key");
+  cfg.version = opts.get("--version", cfg.version);
+  cfg.tls_cert = opts.get("--tls-cert");
+  cfg.tls_key = opts.get("--tls-key");
+  cfg.stop_on_stdin_eof = opts.has("--stop-on-stdin-eof");
+  if (cfg.tls_cert.empty() != cfg.tls_key.empty())
+  {
+    complain("--tls-cert and --tls-key go together");
+    return false;
+  }
+  long long delay_ms = cfg.delay_ms;
+  if (opts.has("--listen") && !parse_listen(opts.get("--listen"), cfg))
+    return bad("--listen");
+  if (!opts.number("--max-skew", 0, TEN_YEARS_S, cfg.max_skew_s))
+    return bad("--max-skew");
+  if (!opts.number("--delay-ms", 0, 3600 * 1000, delay_ms))
+    return bad("--delay-ms");
+  cfg.delay_ms = static_cast<long>(delay_ms);
+  if (!opts.number("--date-offset", -TEN_YEARS_S, TEN_YEARS_S, cfg.date_offset_s))
+    return bad("--date-offset");
+  if (opts.has("--fault") && !parse_fault(opts.get("--fault").c_str(), cfg.fault))
+    return bad("--fault");
+  return true;
+}
 }  // namespace
 
 void print_usage(std::FILE* out)
@@ -152,93 +184,28 @@ Parse_Result parse_options(int argc, char** argv, Config& cfg)
   // Taken first, so that it does not outlive the parse whatever happens.
   std::string env_secret;
   const bool have_env_secret = tools::take_env(SECRET_KEY_ENV, env_secret);
-  bool have_ak = false;
-  const char* secret_file = nullptr;
-  const char* secret_arg = nullptr;
-  for (int i = 1; i < argc; ++i)
+  tools::Options opts({"--listen", "--access-key", "--secret-key-file", "--secret-key", "--version",
+                       "--tls-cert", "--tls-key", "--max-skew", "--delay-ms", "--date-offset", "--fault"},
+                      {"--stop-on-stdin-eof"});
+  if (!opts.parse(argc, argv))
   {
-    std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h")
-      return PARSE_HELP;
-    if (arg == "--stop-on-stdin-eof")
-    {
-      cfg.stop_on_stdin_eof = true;
-      continue;
-    }
-    static const char* const WITH_VALUE[] = {
-        "--listen",  "--access-key", "--secret-key-file", "--secret-key",  "--version", "--tls-cert",
-        "--tls-key", "--max-skew",   "--delay-ms",        "--date-offset", "--fault"};
-    bool known = false;
-    for (const char* name : WITH_VALUE)
-      known = known || arg == name;
-    if (!known)
-    {
-      complain((arg.compare(0, 1, "-") == 0 ? "unknown option " : "unexpected argument ") + arg);
-      return PARSE_USAGE_ERROR;
-    }
-    if (i + 1 == argc)
-    {
-      complain(arg + " needs a value");
-      return PARSE_USAGE_ERROR;
-    }
-    const char* val = argv[++i];
-    long long n = 0;
-    bool ok = true;
-    if (arg == "--listen")
-      ok = parse_listen(val, cfg);
-    else if (arg == "--access-key")
-    {
-      cfg.account.access_key = val;
-      have_ak = true;
-    }
-    else if (arg == "--secret-key-file")
-      secret_file = val;
-    else if (arg == "--secret-key")
-      secret_arg = val;
-    else if (arg == "--version")
-      cfg.version = val;
-    else if (arg == "--tls-cert")
-      cfg.tls_cert = val;
-    else if (arg == "--tls-key")
-      cfg.tls_key = val;
-    else if (arg == "--max-skew" && (ok = parse_number(val, 0, TEN_YEARS_S, n)))
-      cfg.max_skew_s = n;
-    else if (arg == "--delay-ms" && (ok = parse_number(val, 0, 3600 * 1000, n)))
-      cfg.delay_ms = static_cast<long>(n);
-    else if (arg == "--date-offset" && (ok = parse_number(val, -TEN_YEARS_S, TEN_YEARS_S, n)))
-      cfg.date_offset_s = n;
-    else if (arg == "--fault")
-      ok = parse_fault(val, cfg.fault);
-    if (!ok)
-    {
-      complain("bad value for " + arg + ": '" + val + "'");
-      return PARSE_USAGE_ERROR;
-    }
-  }
-  if (!have_ak)
-  {
-    complain("--access-key is required");
+    complain(opts.error());
     return PARSE_USAGE_ERROR;
   }
-  if (secret_file != nullptr && secret_arg != nullptr)
-  {
-    complain("give the secret key once: --secret-key-file or --secret-key");
+  if (opts.has("--help") || opts.has("-h"))
+    return PARSE_HELP;
+  if (!read_values(opts, cfg))
     return PARSE_USAGE_ERROR;
-  }
-  if (cfg.tls_cert.empty() != cfg.tls_key.empty())
-  {
-    complain("--tls-cert and --tls-key go together");
-    return PARSE_USAGE_ERROR;
-  }
-  if (secret_file != nullptr)
-    return read_secret_file(secret_file, cfg.account.secret_key) ? PARSE_RUN : PARSE_FAILED;
-  if (secret_arg != nullptr)
+  if (opts.has("--secret-key-file"))
+    return read_secret_file(opts.get("--secret-key-file").c_str(), cfg.account.secret_key) ? PARSE_RUN
+                                                                                           : PARSE_FAILED;
+  if (opts.has("--secret-key"))
   {
     std::fprintf(stderr,
                  "quorvane-mock-service: warning: --secret-key puts the secret key where every local user "
                  "can read it (ps, /proc); use --secret-key-file or %s\n",
                  SECRET_KEY_ENV);
-    cfg.account.secret_key = secret_arg;
+    cfg.account.secret_key = opts.get("--secret-key");
   }
   else if (have_env_secret)
     cfg.account.secret_key = env_secret;

@@ -1,8 +1,11 @@
-#include "tools/host/options.h"
+#include "tools/common/options.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <utility>
+
+namespace tools
+{
 
 Options::Options(std::set<std::string> with_value, std::set<std::string> flags,
                  std::set<std::string> repeated)
@@ -65,3 +68,4 @@ bool Options::number(const std::string& name, long long low, long long high, lon
   value = v;
   return true;
 }
+}  // namespace tools

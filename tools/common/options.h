@@ -1,14 +1,16 @@
-#ifndef TOOLS_HOST_OPTIONS_H
-#define TOOLS_HOST_OPTIONS_H
+#ifndef TOOLS_COMMON_OPTIONS_H
+#define TOOLS_COMMON_OPTIONS_H
 
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+namespace tools
+{
 /**
- * The "--name value" and "--flag" options of one subcommand, which also
- * takes the flags --help and -h.  `parse` takes argv after the
+ * The "--name value" and "--flag" options of one program or subcommand,
+ * which also takes the flags --help and -h.  `parse` takes argv after the
  * subcommand's name; false with `error()` set on an unknown option, a
  * missing value or a stray argument.  An option given twice keeps its last
  * value, except the @a repeated ones, which keep them all.
@@ -39,5 +41,6 @@ private:
   std::map<std::string, std::vector<std::string>> all_;
   std::string error_;
 };
+}  // namespace tools
 
-#endif /* TOOLS_HOST_OPTIONS_H */
+#endif /* TOOLS_COMMON_OPTIONS_H */
