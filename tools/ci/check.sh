@@ -52,7 +52,7 @@ configure() {
 # The tests whose point is threads: the worker pool, the REST client's
 # shared pool, the crypto caches, the key store, concurrent logins, the
 # host program's rpc, and the soak.
-concurrency_tests='^(json_rpc_test|login_end_to_end_test|devhost_json_restful_client_test|devhost_crypto_test|devhost_host_manager_test|host_program_test|fault_soak_test)$'
+concurrency_tests='^(devhost_json_rpc_test|login_end_to_end_test|devhost_json_restful_client_test|devhost_crypto_test|devhost_host_manager_test|host_program_test|fault_soak_test)$'
 
 asan() {
   configure build-asan -DQUORVANE_SANITIZE=address,undefined
@@ -64,7 +64,7 @@ asan() {
 
 tsan() {
   configure build-tsan -DQUORVANE_SANITIZE=thread
-  cmake --build build-tsan -j "$jobs" --target quorvane quorvane-host quorvane-mock-service json_rpc_test \
+  cmake --build build-tsan -j "$jobs" --target quorvane quorvane-host quorvane-mock-service devhost_json_rpc_test \
     login_end_to_end_test devhost_json_restful_client_test devhost_crypto_test devhost_host_manager_test \
     host_program_test fault_soak_test
   TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$here/tools/ci/tsan.supp" \

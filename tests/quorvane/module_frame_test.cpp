@@ -257,12 +257,12 @@ bool from_system_or_ace(char kind, const std::string& name)
   return bare.compare(0, 4, "ACE_") == 0;
 }
 
-// What the module may import from the host: tests/host/host_imports.txt,
+// What the module may import from the host: tests/quorvane/host_imports.txt,
 // one "symbol | host operation" per line.
 std::map<std::string, std::string> allowed_host_imports()
 {
   std::map<std::string, std::string> allowed;
-  std::ifstream in(QUORVANE_SOURCE_DIR "/tests/host/host_imports.txt");
+  std::ifstream in(QUORVANE_SOURCE_DIR "/tests/quorvane/host_imports.txt");
   EXPECT_TRUE(in.good()) << "cannot read the allow-list";
   for (std::string line; std::getline(in, line);)
   {
