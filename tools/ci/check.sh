@@ -23,7 +23,7 @@
 #  11. clang-tidy and cppcheck over the product's and the tools' sources
 #      (tools/ci/lint.sh, also ./dev lint);
 #  12. a sample of the mutants of ./dev mutate (MUTATE_SAMPLE of them,
-#      default 24), chosen from the commit and weighted toward the files of
+#      default 16), chosen from the commit and weighted toward the files of
 #      the last commits: any survivor that tools/ci/mutation-equivalent.txt
 #      does not list fails the check and is printed as a diff.
 # Each step prints its time; any failure stops the check with a non-zero exit.
@@ -89,7 +89,7 @@ step "Login page: Chromium and a JSON-RPC client against serve" "$here/tools/ci/
 step "clang: the whole tree and the suite" clang_suite
 step "Static analysis: clang-tidy and cppcheck" "$here/tools/ci/lint.sh"
 step "Mutation testing: a sample of the mutants" /usr/bin/python3 "$here/tools/ci/mutate.py" \
-  --sample "${MUTATE_SAMPLE:-24}"
+  --sample "${MUTATE_SAMPLE:-16}"
 
 say "./dev check passed; step times:"
 step_times
