@@ -3,17 +3,13 @@
 
 #include <cstddef>
 #include <exception>
-#include <memory>
 #include <string>
 
-#include <curl/curl.h>
-
-#include "devhost/services/curl_pool.h"
 #include "scrt/http_response.h"
 
 namespace devhost
 {
-/// What the libcurl callbacks of one exchange write to.
+/// What the libcurl data callbacks of one exchange write to.
 struct Exchange
 {
   HTTP_Response* resp;
@@ -31,49 +27,6 @@ size_t on_header(char* data, size_t size, size_t count, void* user);
 /// CURLOPT_WRITEFUNCTION with an `Exchange` as its data: the body, up to
 /// its cap.  Never throws.
 size_t on_body(char* data, size_t size, size_t count, void* user);
-
-/**
- * CURLOPT_SSL_CTX_FUNCTION with a `Tls_Check` as its data: puts the check's
- * CA store on the new TLS context, and has the context's verification record
- * the first certificate it refuses in the check's `refusal`.  Verification
- * stays as strict as libcurl set it: the record is all that is added.
- * CURLE_SSL_CACERT_BADFILE when there is no store.
- */
-CURLcode on_ssl_context(CURL* easy, void* ssl_ctx, void* user);
-
-/**
- * The cause of a failed transfer in words a person can act on.  A refused
- * certificate is named from @a refusal when it holds one.
- */
-std::string transfer_cause(CURL* easy, CURLcode rc, const char* detail, const Exchange& ex,
-                           const Tls_Refusal& refusal, const Curl_Generation& gen, const std::string& host,
-                           unsigned short port);
-
-/// The URL of one request, and its forms for the pool and the log.
-struct Request_Url
-{
-  /// The whole URL as libcurl's URL API wrote it, for CURLOPT_URL.
-  std::string url;
-  /// "scheme://host:port", the pool's key for the endpoint.
-  std::string origin;
-  /// The URL without its query string, for log lines.
-  std::string target;
-};
-
-/**
- * Builds the URL of a request part by part with libcurl's URL API, so that
- * no part can spill into another: the host must be a host name, an IPv4
- * address or an IPv6 literal (bare ones are bracketed; nothing else is),
- * and "@", "/", "?", "#", ":" or a line break in it is refused.  The path is
- * percent-encoded first when @a encode_path.  False, with @a error saying
- * why (the host shown through `printable`), when a part is refused.
- */
-bool make_request_url(bool ssl, const std::string& host, unsigned short port, const char* path,
-                      bool encode_path, const char* query, Request_Url& out, std::string& error);
-
-/// @a text for a log line, in single quotes: control characters, "\" and
-/// bytes above 0x7E as "\xNN", at most @a max_bytes bytes, then "...".
-std::string printable(const std::string& text, std::size_t max_bytes = 64);
 
 }  // namespace devhost
 

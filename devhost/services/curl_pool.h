@@ -11,6 +11,7 @@
 
 #include "devhost/rest_options.h"
 #include "devhost/services/openssl_util.h"
+#include "devhost/services/tls_verification.h"
 
 namespace devhost
 {
@@ -63,45 +64,6 @@ private:
   std::unique_ptr<Curl_Share> share_;
   std::mutex store_lock_;
   X509_Store_Ptr store_;
-};
-
-/**
- * The first certificate a TLS handshake refused, as OpenSSL's verification
- * reported it.  Fixed-size, so that recording it inside the handshake
- * neither allocates nor throws.
- */
-struct Tls_Refusal
-{
-  /// Bytes of a name kept; one more is read, to tell that it was cut.
-  static constexpr std::size_t NAME_MAX_BYTES = 256;
-
-  /// Whether the fields below hold a refusal.
-  bool recorded = false;
-  /// The certificate's depth in the chain: 0 for the service's own.
-  int depth = 0;
-  /// OpenSSL's verification error (X509_V_ERR_...).
-  int error = 0;
-  /// The subject and issuer names (RFC 2253 order, bytes as they are),
-  /// `*_length` bytes each; a length of NAME_MAX_BYTES + 1 means "cut".
-  char subject[NAME_MAX_BYTES + 1];
-  std::size_t subject_length = 0;
-  char issuer[NAME_MAX_BYTES + 1];
-  std::size_t issuer_length = 0;
-};
-
-/**
- * What the TLS callbacks of one handle's transfers work with, given to
- * libcurl as CURLOPT_SSL_CTX_DATA.  It belongs to the handle, not to one
- * transfer: a TLS context (and its pointer to this) lives as long as its
- * connection in the handle's cache, and a later handshake on it (a
- * renegotiation) must still find it.
- */
-struct Tls_Check
-{
-  /// The CA store each new TLS context takes; null for a plain transfer.
-  X509_STORE* store = nullptr;
-  /// Cleared before each transfer.
-  Tls_Refusal refusal;
 };
 
 /// An easy handle, with the generation it was configured under.

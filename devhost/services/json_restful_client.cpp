@@ -15,6 +15,9 @@
 #include "devhost/rest_options.h"
 #include "devhost/services/curl_exchange.h"
 #include "devhost/services/curl_pool.h"
+#include "devhost/services/printable.h"
+#include "devhost/services/request_url.h"
+#include "devhost/services/transfer_cause.h"
 #include "scrt/http_response.h"
 
 #ifndef QUORVANE_VERSION
