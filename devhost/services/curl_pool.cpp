@@ -155,6 +155,9 @@ Curl_Pool::Curl_Pool() : next_id_(1)
     ACE_ERROR((LM_ERROR, ACE_TEXT("JSON_RESTful_Client: libcurl initialisation failed: %C\n"),
                curl_easy_strerror(rc)));
   current_ = std::make_shared<Curl_Generation>(environment_options(), next_id_++);
+  // Room for every idle handle from the start, so that `release` never
+  // grows the list (it must not throw; see set_options too).
+  idle_.reserve(MAX_IDLE);
 }
 
 Rest_Client_Options Curl_Pool::options() const
@@ -171,7 +174,10 @@ std::shared_ptr<Curl_Generation> Curl_Pool::current() const
 
 void Curl_Pool::set_options(const Rest_Client_Options& options)
 {
+  // `old` takes the idle handles and leaves its own room for MAX_IDLE in
+  // their place.
   std::vector<Curl_Handle_Ptr> old;
+  old.reserve(MAX_IDLE);
   {
     std::lock_guard<std::mutex> guard(lock_);
     current_ = std::make_shared<Curl_Generation>(options, next_id_++);
@@ -230,7 +236,7 @@ Curl_Handle_Ptr Curl_Pool::create_private()
   return create(current(), false);
 }
 
-void Curl_Pool::release(Curl_Handle_Ptr handle)
+void Curl_Pool::release(Curl_Handle_Ptr handle) noexcept
 {
   if (!handle)
     return;

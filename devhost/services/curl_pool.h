@@ -111,8 +111,9 @@ public:
   Curl_Handle_Ptr create_private();
 
   /// Takes back a handle from `acquire`; closes it when it belongs to an
-  /// older generation or the pool is full.
-  void release(Curl_Handle_Ptr handle);
+  /// older generation or the pool is full.  Never throws, so that a lease
+  /// can give its handle back from a destructor.
+  void release(Curl_Handle_Ptr handle) noexcept;
 
 private:
   Curl_Pool();

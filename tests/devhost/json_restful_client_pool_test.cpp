@@ -58,6 +58,29 @@ TEST_F(Client_Test, PrivateClientKeepsItsOwnConnection)
   EXPECT_NE(remote_port(a1), remote_port(b1));
 }
 
+// A failure after the handle was taken (an error status, a header that
+// cannot be sent) gives the handle back as a reply does: the next exchange
+// still goes over the first one's connection.
+TEST_F(Client_Test, AFailedExchangeGivesItsConnectionBack)
+{
+  test_support::Mock_Service svc(ACCOUNT);
+  ASSERT_TRUE(svc.running()) << svc.error();
+  for (bool share : {true, false})
+  {
+    SCOPED_TRACE(share ? "pooled handle" : "private handle");
+    JSON_RESTful_Client client(share);
+    client.reset("127.0.0.1", static_cast<unsigned short>(svc.port()), false);
+    Reply first = fetch(client, "/echo");
+    Reply refused = fetch(client, "/fcc/v1/settings");
+    Reply bad = fetch(client, "/echo", "", {{"X-Evil", "a\r\nX-Injected: 1"}});
+    Reply last = fetch(client, "/echo");
+    ASSERT_TRUE(first.ok && last.ok) << first.log << last.log;
+    EXPECT_EQ(refused.status, 401) << refused.log;
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(remote_port(first), remote_port(last));
+  }
+}
+
 TEST_F(Client_Test, ConcurrentClientsOnManyThreads)
 {
   test_support::Mock_Service svc(ACCOUNT);
