@@ -3,18 +3,32 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cctype>
-#include <cstring>
 #include <memory>
 
 #include <curl/curl.h>
 
 #include "devhost/services/printable.h"
+#include "host/http.h"
+#include "scrt/http_helpers.h"
 
 namespace devhost
 {
 namespace
 {
+/// The flag word of the path's percent-encoding: what RFC 3986 3.3 lets
+/// stand in a path is kept (the unreserved characters, always; the
+/// sub-delimiters, ":" and "@" by their flags; "/" with HUT_FLAG_SLASH
+/// clear), every other byte becomes "%XX" with upper-case digits (RFC 3986
+/// 2.1).  That is encodeURI's set less "?" and "#", which would end the path.
+constexpr unsigned long REQUEST_URL_PATH_FLAGS =
+    HUT_FLAG_UPPERCASE | HUT_FLAG_KEEP_EXCLAMATION | HUT_FLAG_KEEP_DOLLAR | HUT_FLAG_KEEP_AMPERSAND |
+    HUT_FLAG_KEEP_SINGLE_QUOTE | HUT_FLAG_KEEP_LEFT_PAREN | HUT_FLAG_KEEP_RIGHT_PAREN |
+    HUT_FLAG_KEEP_ASTERISK | HUT_FLAG_KEEP_PLUS | HUT_FLAG_KEEP_COMMA | HUT_FLAG_KEEP_SEMICOLON |
+    HUT_FLAG_KEEP_EQUAL | HUT_FLAG_KEEP_COLON | HUT_FLAG_KEEP_AT;
+static_assert(REQUEST_URL_PATH_FLAGS ==
+                  (HUT_FLAG_JS_ENCODE_URI & ~(HUT_FLAG_KEEP_QUESTION | HUT_FLAG_KEEP_POUND)),
+              "a path keeps encodeURI's characters but those that end it");
+
 struct Curl_Url_Free
 {
   void operator()(CURLU* p) const { curl_url_cleanup(p); }
@@ -24,26 +38,6 @@ struct Curl_Text_Free
 {
   void operator()(char* p) const { curl_free(p); }
 };
-
-// Percent-encodes what may not stand in a path (RFC 3986 3.3): everything
-// but unreserved characters, sub-delimiters, ':', '@' and '/'.
-std::string encode_path(const char* path)
-{
-  static const char HEX[] = "0123456789ABCDEF";
-  std::string out;
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(path); *p != 0; ++p)
-  {
-    if (std::isalnum(*p) || std::strchr("-._~!$&'()*+,;=:@/", *p) != nullptr)
-      out += static_cast<char>(*p);
-    else
-    {
-      out += '%';
-      out += HEX[*p >> 4];
-      out += HEX[*p & 15];
-    }
-  }
-  return out;
-}
 
 // Brackets an IPv6 literal (RFC 3986 3.2.2); anything else goes to libcurl
 // as it is, and libcurl refuses what is not a host.
@@ -91,10 +85,15 @@ bool set_origin(CURLU* url, bool ssl, const std::string& host, unsigned short po
   return true;
 }
 
-// The origin and the path, which always starts with "/".
+// The origin and the path, which always starts with "/".  An empty path
+// appends nothing (the encoder writes nothing for one).
 std::string make_target(const std::string& origin, const char* path, bool encode)
 {
-  std::string target = origin + (encode ? encode_path(path) : std::string(path));
+  std::string target = origin;
+  if (encode)
+    http_encode_string(path, REQUEST_URL_PATH_FLAGS, target);
+  else
+    target += path;
   if (target.size() == origin.size() || target[origin.size()] != '/')
     target.insert(origin.size(), "/");
   return target;

@@ -24,6 +24,7 @@ Canned_Server::Canned_Server(int status, const std::string& body, const std::str
                  ++requests_;
                  last_.method = req.method;
                  last_.path = req.path;
+                 last_.target = req.target;
                  std::string::size_type q = req.target.find('?');
                  last_.query = q == std::string::npos ? std::string() : req.target.substr(q + 1);
                  last_.headers.clear();

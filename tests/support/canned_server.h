@@ -27,6 +27,8 @@ struct Received_Request
   std::string method;
   std::string path;
   std::string query;  ///< raw, without "?"
+  /// The request target (path and query) byte for byte as it arrived.
+  std::string target;
   /// Header values as the server library gives them: percent-decoded;
   /// looked up by name in any case.
   std::map<std::string, std::string, Header_Name_Less> headers;
