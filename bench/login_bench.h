@@ -14,7 +14,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 
 // scrt_alloc_counter.cpp: malloc, calloc and realloc calls so far, or -1.
 long scrt_allocation_count();

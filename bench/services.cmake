@@ -1,4 +1,4 @@
-# Benchmarks of the development host's services (devhost/services/): each
+# Benchmarks of the development host's services (devhost/full/): each
 # program runs a service side by side with the OpenSSL or libcurl usage it
 # must stay close to.
 quorvane_add_bench(bench_services_crypto

@@ -21,7 +21,7 @@
 #include <openssl/rsa.h>
 
 #include "bench/bench_support.h"
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 #include "host/crypto.h"
 
 namespace

@@ -21,8 +21,8 @@
 #include <curl/curl.h>
 
 #include "bench/bench_support.h"
-#include "devhost/rest_options.h"
-#include "devhost/services/curl_pool.h"
+#include "devhost/harness/rest_options.h"
+#include "devhost/full/curl_pool.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 #include "tests/support/mock_service.h"

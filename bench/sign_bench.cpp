@@ -13,7 +13,7 @@
 
 #include "bench/bench_support.h"
 #include "bench/login_bench.h"
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "host/crypto.h"
 #include "host/http.h"
 #include "quorvane/common/auth_info.h"

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "devhost/key_store.h"
+#include "devhost/harness/key_store.h"
 
 namespace login_fuzz
 {

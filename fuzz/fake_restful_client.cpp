@@ -1,14 +1,14 @@
 // The REST client of the fuzz build: the members declared in
 // host/json_restful_client.h, answering from the fuzz input, and the
-// development host's client settings (devhost/rest_options.h).
+// development host's client settings (devhost/harness/rest_options.h).
 #include "fuzz/fake_restful_client.h"
 
 #include <string>
 #include <vector>
 
-#include "devhost/http_access.h"
-#include "devhost/json_reader.h"
-#include "devhost/rest_options.h"
+#include "devhost/harness/http_access.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/rest_options.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 
 namespace fuzz_support
 {

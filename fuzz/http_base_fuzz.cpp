@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "scrt/http_base.h"
 #include "scrt/http_response.h"
 

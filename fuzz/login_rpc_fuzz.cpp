@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "devhost/json_reader.h"
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/json_rpc_messages.h"
 #include "fuzz/appliance_key.h"
 #include "fuzz/fake_restful_client.h"
 #include "fuzz/fuzz_support.h"

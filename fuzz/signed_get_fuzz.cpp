@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 #include "fuzz/fake_restful_client.h"
 #include "fuzz/fuzz_support.h"
 #include "host/json_spirit_utils.h"

@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 #include "host/secure_memset.h"
 
 namespace

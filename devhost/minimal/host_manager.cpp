@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "devhost/key_store.h"
-#include "devhost/services/openssl_util.h"
+#include "devhost/harness/key_store.h"
+#include "devhost/full/openssl_util.h"
 
 namespace
 {

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "scrt/http_helpers.h"
 #include "scrt/http_response.h"
 

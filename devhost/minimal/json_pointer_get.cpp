@@ -2,7 +2,7 @@
 // anything but a string throws (the development host's gives false).
 #include "host/json_spirit_utils.h"
 
-#include "devhost/core/json_pointer.h"
+#include "devhost/shared/json_pointer.h"
 
 #include <stdexcept>
 

@@ -14,9 +14,9 @@
 
 #include <ace/Log_Msg.h>
 
-#include "devhost/http_access.h"
-#include "devhost/json_reader.h"
-#include "devhost/rest_options.h"
+#include "devhost/harness/http_access.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/rest_options.h"
 #include "scrt/http_response.h"
 
 namespace

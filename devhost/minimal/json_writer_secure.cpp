@@ -1,6 +1,6 @@
 // The contract-minimal host writes a secure string in clear, like any other
 // string: the module must never dump one.
-#include "devhost/core/json_writer.h"
+#include "devhost/shared/json_writer.h"
 
 namespace devhost
 {

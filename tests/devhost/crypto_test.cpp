@@ -19,7 +19,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/mock_service.h"
 

@@ -18,7 +18,7 @@
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
 
-#include "devhost/key_store.h"
+#include "devhost/harness/key_store.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/mock_service.h"
 

@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/http_access.h"
-#include "devhost/rest_options.h"
+#include "devhost/harness/http_access.h"
+#include "devhost/harness/rest_options.h"
 #include "host/json_restful_client.h"
 #include "scrt/http_response.h"
 #include "tests/support/log_capture.h"

@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/rest_options.h"
+#include "devhost/harness/rest_options.h"
 #include "tests/devhost/json_restful_client_fixture.h"
 #include "tests/support/canned_server.h"
 

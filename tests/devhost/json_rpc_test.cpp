@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/log_capture.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 
 namespace
 {

@@ -10,7 +10,7 @@
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
 
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 #include "tests/support/log_capture.h"
 
 namespace

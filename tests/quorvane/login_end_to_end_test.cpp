@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/rest_options.h"
+#include "devhost/harness/rest_options.h"
 #include "host/json_restful_client.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/log_capture.h"

@@ -12,7 +12,7 @@
 #include <ace/Log_Msg.h>
 #include <gtest/gtest.h>
 
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/canned_server.h"
 #include "tests/support/failed_get_log.h"

@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/instance_access.h"
+#include "devhost/harness/instance_access.h"
 #include "host/instance_handler.h"
 #include "host/json_rpc.h"
 #include "tools/common/module_loader.h"

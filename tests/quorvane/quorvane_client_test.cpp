@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "tests/support/canned_server.h"
 #include "tests/support/failed_get_log.h"
 #include "tests/support/log_capture.h"

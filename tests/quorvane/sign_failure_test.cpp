@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "host/crypto.h"
 #include "quorvane/core/quorvane_client.h"
 #include "tests/support/canned_server.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 #include "json_spirit/extract.h"
 #include "tests/support/log_capture.h"
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 
 namespace
 {

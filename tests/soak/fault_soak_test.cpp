@@ -24,8 +24,8 @@
 #include <ace/Log_Record.h>
 #include <gtest/gtest.h>
 
-#include "devhost/json_rpc_messages.h"
-#include "devhost/rest_options.h"
+#include "devhost/harness/json_rpc_messages.h"
+#include "devhost/harness/rest_options.h"
 #include "host/json_restful_client.h"
 #include "host/json_spirit_utils.h"
 #include "tests/support/login_fixture.h"

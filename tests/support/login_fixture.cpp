@@ -5,9 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "devhost/json_reader.h"
-#include "devhost/json_rpc_messages.h"
-#include "devhost/key_store.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/json_rpc_messages.h"
+#include "devhost/harness/key_store.h"
 
 namespace test_support
 {

@@ -1,6 +1,6 @@
 #include "tests/support/test_key.h"
 
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 #include "tests/support/program.h"
 
 #include <openssl/bio.h>

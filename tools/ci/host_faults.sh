@@ -16,7 +16,7 @@
 # caught it, and fails when one went through.
 #
 # The copy's REST client gives up after 2 s instead of 30 s (the defaults in
-# the copy's devhost/rest_options.h), and the suite's silent-service check
+# the copy's devhost/harness/rest_options.h), and the suite's silent-service check
 # waits 10 s instead of 150 s: a correct host's timeout then costs 2 s per
 # variant, a missing one 10 s.
 set -euo pipefail
@@ -38,11 +38,11 @@ copy_host() {
   mkdir -p "$src"
   cp -a "$here/devhost" "$here/host" "$here/scrt" "$src/"
   sed -i -e 's/connect_timeout_ms = 10000;/connect_timeout_ms = 2000;/' \
-    -e 's/timeout_ms = 30000;/timeout_ms = 2000;/' "$src/devhost/rest_options.h"
-  touch -r "$here/devhost/rest_options.h" "$src/devhost/rest_options.h"
+    -e 's/timeout_ms = 30000;/timeout_ms = 2000;/' "$src/devhost/harness/rest_options.h"
+  touch -r "$here/devhost/harness/rest_options.h" "$src/devhost/harness/rest_options.h"
   [ ! -f "$work/patched" ] || find "$src" -type f -exec touch {} +
-  grep -q 'timeout_ms = 2000;' "$src/devhost/rest_options.h" || {
-    echo "host_faults: cannot shorten the copy's timeouts (devhost/rest_options.h changed?)" >&2
+  grep -q 'timeout_ms = 2000;' "$src/devhost/harness/rest_options.h" || {
+    echo "host_faults: cannot shorten the copy's timeouts (devhost/harness/rest_options.h changed?)" >&2
     exit 1
   }
   cat >"$src/CMakeLists.txt" <<'EOF'

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 #include "tools/common/take_env.h"
 #include "tools/host/commands.h"

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "devhost/key_store.h"
-#include "devhost/rest_options.h"
+#include "devhost/harness/key_store.h"
+#include "devhost/harness/rest_options.h"
 
 bool configure_login_services(const tools::Options& opts, std::string& error)
 {

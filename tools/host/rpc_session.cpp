@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "devhost/json_reader.h"
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/json_rpc_messages.h"
 #include "host/json_spirit_utils.h"
 
 namespace

@@ -14,7 +14,7 @@
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 #include "host/secure_memset.h"
 
 namespace

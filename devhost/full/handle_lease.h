@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "devhost/services/curl_pool.h"
+#include "devhost/full/curl_pool.h"
 
 namespace devhost
 {

@@ -9,9 +9,9 @@
 
 #include <curl/curl.h>
 
-#include "devhost/rest_options.h"
-#include "devhost/services/openssl_util.h"
-#include "devhost/services/tls_verification.h"
+#include "devhost/harness/rest_options.h"
+#include "devhost/full/openssl_util.h"
+#include "devhost/full/tls_verification.h"
 
 namespace devhost
 {

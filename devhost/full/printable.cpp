@@ -1,4 +1,4 @@
-#include "devhost/services/printable.h"
+#include "devhost/full/printable.h"
 
 namespace devhost
 {

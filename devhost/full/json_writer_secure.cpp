@@ -1,4 +1,4 @@
-#include "devhost/core/json_writer.h"
+#include "devhost/shared/json_writer.h"
 
 namespace devhost
 {

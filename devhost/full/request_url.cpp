@@ -1,4 +1,4 @@
-#include "devhost/services/request_url.h"
+#include "devhost/full/request_url.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,7 +7,7 @@
 
 #include <curl/curl.h>
 
-#include "devhost/services/printable.h"
+#include "devhost/full/printable.h"
 #include "host/http.h"
 #include "scrt/http_helpers.h"
 

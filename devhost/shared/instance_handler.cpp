@@ -1,8 +1,8 @@
 // The instance provider base (host/instance_handler.h) and the development
-// host's access to it (devhost/instance_access.h).
+// host's access to it (devhost/harness/instance_access.h).
 #include "host/instance_handler.h"
 
-#include "devhost/instance_access.h"
+#include "devhost/harness/instance_access.h"
 
 Instance_Handler::Instance_Handler(const char* type) : type_(type == nullptr ? "" : type) {}
 

@@ -1,8 +1,8 @@
-#include "devhost/services/curl_exchange.h"
+#include "devhost/full/curl_exchange.h"
 
 #include <cctype>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 
 namespace devhost
 {

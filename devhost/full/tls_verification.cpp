@@ -1,10 +1,10 @@
-#include "devhost/services/tls_verification.h"
+#include "devhost/full/tls_verification.h"
 
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
-#include "devhost/services/openssl_util.h"
-#include "devhost/services/printable.h"
+#include "devhost/full/openssl_util.h"
+#include "devhost/full/printable.h"
 
 namespace devhost
 {

@@ -1,4 +1,4 @@
-#include "devhost/services/handle_lease.h"
+#include "devhost/full/handle_lease.h"
 
 #include <utility>
 

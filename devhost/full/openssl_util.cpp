@@ -1,4 +1,4 @@
-#include "devhost/services/openssl_util.h"
+#include "devhost/full/openssl_util.h"
 
 namespace devhost
 {

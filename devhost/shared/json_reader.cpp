@@ -1,4 +1,4 @@
-#include "devhost/json_reader.h"
+#include "devhost/harness/json_reader.h"
 
 #include <limits>
 #include <vector>

@@ -1,13 +1,13 @@
 // The JSON-RPC messages, channel and handler base of the host
 // (host/json_rpc.h), and the development host's own messages
-// (devhost/json_rpc_messages.h).
+// (devhost/harness/json_rpc_messages.h).
 #include "host/json_rpc.h"
 
 #include <cerrno>
 #include <memory>
 #include <new>
 
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_rpc_messages.h"
 
 JSON_RPC_Object::~JSON_RPC_Object() {}
 

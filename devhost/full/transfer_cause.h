@@ -5,8 +5,8 @@
 
 #include <curl/curl.h>
 
-#include "devhost/services/curl_exchange.h"
-#include "devhost/services/curl_pool.h"
+#include "devhost/full/curl_exchange.h"
+#include "devhost/full/curl_pool.h"
 
 namespace devhost
 {

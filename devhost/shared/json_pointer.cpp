@@ -1,12 +1,12 @@
 // RFC 6901 JSON Pointers: parsing a path and resolving it in a document.
-// What `get` does with what it finds is devhost/core/json_pointer_get.cpp's.
+// What `get` does with what it finds is devhost/full/json_pointer_get.cpp's.
 #include "host/json_spirit_utils.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "devhost/core/json_pointer.h"
+#include "devhost/shared/json_pointer.h"
 
 namespace json_spirit
 {

@@ -1,4 +1,4 @@
-#include "devhost/services/curl_pool.h"
+#include "devhost/full/curl_pool.h"
 
 #include <cerrno>
 #include <cstdlib>

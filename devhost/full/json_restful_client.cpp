@@ -8,15 +8,15 @@
 
 #include <ace/Log_Msg.h>
 
-#include "devhost/http_access.h"
-#include "devhost/json_reader.h"
-#include "devhost/rest_options.h"
-#include "devhost/services/curl_pool.h"
-#include "devhost/services/curl_transfer.h"
-#include "devhost/services/handle_lease.h"
-#include "devhost/services/printable.h"
-#include "devhost/services/request_url.h"
-#include "devhost/services/transfer_cause.h"
+#include "devhost/harness/http_access.h"
+#include "devhost/harness/json_reader.h"
+#include "devhost/harness/rest_options.h"
+#include "devhost/full/curl_pool.h"
+#include "devhost/full/curl_transfer.h"
+#include "devhost/full/handle_lease.h"
+#include "devhost/full/printable.h"
+#include "devhost/full/request_url.h"
+#include "devhost/full/transfer_cause.h"
 #include "scrt/http_response.h"
 
 namespace

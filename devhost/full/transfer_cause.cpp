@@ -1,9 +1,9 @@
-#include "devhost/services/transfer_cause.h"
+#include "devhost/full/transfer_cause.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "devhost/services/tls_verification.h"
+#include "devhost/full/tls_verification.h"
 
 namespace devhost
 {

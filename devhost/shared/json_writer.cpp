@@ -1,7 +1,7 @@
 // The JSON text of a value (JSON_Dump).  How a secure string is written is
-// left to devhost/core/json_writer_secure.cpp, the one place a host's choice
+// left to devhost/full/json_writer_secure.cpp, the one place a host's choice
 // shows here.
-#include "devhost/core/json_writer.h"
+#include "devhost/shared/json_writer.h"
 
 #include <cmath>
 #include <cstdio>

@@ -12,7 +12,7 @@
 
 #include <ace/Log_Msg.h>
 
-#include "devhost/json_rpc_messages.h"
+#include "devhost/harness/json_rpc_messages.h"
 
 namespace
 {

@@ -1,5 +1,5 @@
 // The development host's HTTP message types and helpers (host/http.h), and
-// its own access to them (devhost/http_access.h).
+// its own access to them (devhost/harness/http_access.h).
 #include "host/http.h"
 
 #include <sys/uio.h>
@@ -10,7 +10,7 @@
 
 #include <ace/OS_NS_stdlib.h>
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 #include "scrt/http_helpers.h"
 #include "scrt/http_response.h"
 

@@ -1,11 +1,11 @@
-#include "devhost/services/curl_transfer.h"
+#include "devhost/full/curl_transfer.h"
 
 #include <strings.h>
 
 #include <utility>
 
-#include "devhost/http_access.h"
-#include "devhost/services/tls_verification.h"
+#include "devhost/harness/http_access.h"
+#include "devhost/full/tls_verification.h"
 
 #ifndef QUORVANE_VERSION
 #define QUORVANE_VERSION "0"

@@ -10,7 +10,7 @@
  * The development host's own JSON-RPC messages, and the JSON text of any
  * message, for its channels, tools and tests.  Not part of the host's
  * interface: the module never sees them.  Both hosts of this project
- * implement them (devhost/core/json_rpc.cpp); another host that offers the
+ * implement them (devhost/shared/json_rpc.cpp); another host that offers the
  * harness (docs/host-contract.md: "Building it against another host") implements them for
  * its own messages.
  */

@@ -1,5 +1,5 @@
 // The development host's key store: Host_Manager (host/host_manager.h) and
-// its control by the tools and tests (devhost/key_store.h).
+// its control by the tools and tests (devhost/harness/key_store.h).
 #include "host/host_manager.h"
 
 #include <cerrno>
@@ -13,7 +13,7 @@
 
 #include <ace/Log_Msg.h>
 
-#include "devhost/key_store.h"
+#include "devhost/harness/key_store.h"
 
 namespace
 {

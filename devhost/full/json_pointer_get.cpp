@@ -2,7 +2,7 @@
 // but a plain string gives false, the target untouched.
 #include "host/json_spirit_utils.h"
 
-#include "devhost/core/json_pointer.h"
+#include "devhost/shared/json_pointer.h"
 
 namespace json_spirit
 {

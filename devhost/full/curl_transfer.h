@@ -6,9 +6,9 @@
 
 #include <curl/curl.h>
 
-#include "devhost/services/curl_exchange.h"
-#include "devhost/services/curl_pool.h"
-#include "devhost/services/request_url.h"
+#include "devhost/full/curl_exchange.h"
+#include "devhost/full/curl_pool.h"
+#include "devhost/full/request_url.h"
 #include "host/http.h"
 
 namespace devhost

@@ -1,9 +1,9 @@
-// The standard names of the well-known header ids (devhost/http_access.h).
+// The standard names of the well-known header ids (devhost/harness/http_access.h).
 // Both hosts of this project compile this file: the names are fixed by the
 // identifiers, not a choice either host makes.
 #include "host/http.h"
 
-#include "devhost/http_access.h"
+#include "devhost/harness/http_access.h"
 
 namespace
 {
