@@ -1,14 +1,15 @@
-// The development host's HTTP message types and helpers (host/http.h), and
-// its own access to them (devhost/harness/http_access.h).
+// The development host's choices in the HTTP message types and helpers
+// (host/http.h): header names compare as asked, list items in
+// http_header_value_match case-insensitively, a message writes its headers
+// as iovecs, and the status line is parsed by hand; and its own access to
+// them (devhost/harness/http_access.h).  What both hosts share is
+// devhost/shared/http_messages.cpp.
 #include "host/http.h"
 
 #include <sys/uio.h>
 
 #include <cstring>
-#include <iterator>
 #include <strings.h>
-
-#include <ace/OS_NS_stdlib.h>
 
 #include "devhost/harness/http_access.h"
 #include "scrt/http_helpers.h"
@@ -80,16 +81,6 @@ bool http_header_value_match(const char* value, const char* token, char sep)
   }
 }
 
-bool http_encode_string(const char* text, unsigned long flags, std::string& out)
-{
-  return http_encode_string_i(text, flags, std::back_inserter(out));
-}
-
-HTTP_Headers::HTTP_Headers() {}
-
-HTTP_Headers::~HTTP_Headers() {}
-
-
 const char* devhost::header_value(const HTTP_Headers& headers, const char* name, bool ignore_case)
 {
   if (name == nullptr)
@@ -110,11 +101,6 @@ void devhost::clear_headers(HTTP_Headers& headers)
   }
 }
 
-const char* HTTP_Headers::get(int id, bool ignore_case) const
-{
-  return devhost::header_value(*this, devhost::http_header_name(id), ignore_case);
-}
-
 void HTTP_Headers::put(const char* name, const char* value, bool ignore_case)
 {
   if (name == nullptr || *name == '\0')
@@ -131,36 +117,6 @@ void HTTP_Headers::put(const char* name, const char* value, bool ignore_case)
   }
   if (value != nullptr)
     list_.emplace_back(name, value);
-}
-
-void HTTP_Headers::put(int id, const char* value, bool ignore_case)
-{
-  put(devhost::http_header_name(id), value, ignore_case);
-}
-
-CGI_Base::CGI_Base() {}
-
-CGI_Base::~CGI_Base() {}
-
-ACE_UINT64 CGI_Base::content_length() const
-{
-  const char* val = headers_.get(HTTP_HEAD_CONTENT_LENGTH, true);
-  return val == nullptr ? 0 : ACE_OS::strtoull(val, nullptr, 10);
-}
-
-void CGI_Base::content_length(ACE_UINT64 val)
-{
-  headers_.put(HTTP_HEAD_CONTENT_LENGTH, std::to_string(val).c_str(), true);
-}
-
-const char* CGI_Base::content_type() const
-{
-  return headers_.get(HTTP_HEAD_CONTENT_TYPE, true);
-}
-
-void CGI_Base::content_type(const char* val)
-{
-  headers_.put(HTTP_HEAD_CONTENT_TYPE, val, true);
 }
 
 int CGI_Base::iovec_count() const
@@ -185,34 +141,6 @@ int CGI_Base::to_iovec(iovec* iov, int n) const
     set_iovec(iov[filled++], LINE_END, sizeof LINE_END - 1);
   }
   return filled;
-}
-
-CGI_Response::CGI_Response(unsigned status_class) : status_class_(status_class), status_(0) {}
-
-CGI_Response::~CGI_Response() {}
-
-
-HTTP_Request::HTTP_Request(int method, const char* path, bool encode_path)
-    : method_(method), path_(path != nullptr ? path : ""), encode_path_(encode_path)
-{
-}
-
-HTTP_Request::~HTTP_Request() {}
-
-
-int HTTP_Request::method() const
-{
-  return method_;
-}
-
-const char* HTTP_Request::path() const
-{
-  return path_.c_str();
-}
-
-const char* HTTP_Request::query_string() const
-{
-  return query_.c_str();
 }
 
 bool HTTP_Response::parse_status_line(const char* line)
