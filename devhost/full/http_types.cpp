@@ -91,16 +91,6 @@ const char* devhost::header_value(const HTTP_Headers& headers, const char* name,
   return nullptr;
 }
 
-void devhost::clear_headers(HTTP_Headers& headers)
-{
-  // Names are unique, so each put removes the first header.
-  while (!devhost_header_list(headers).empty())
-  {
-    const std::string name = devhost_header_list(headers).front().first;
-    headers.put(name.c_str(), nullptr, true);
-  }
-}
-
 void HTTP_Headers::put(const char* name, const char* value, bool ignore_case)
 {
   if (name == nullptr || *name == '\0')

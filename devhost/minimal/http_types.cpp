@@ -89,15 +89,6 @@ const char* devhost::header_value(const HTTP_Headers& headers, const char* name,
   return nullptr;
 }
 
-void devhost::clear_headers(HTTP_Headers& headers)
-{
-  while (!devhost_header_list(headers).empty())
-  {
-    const std::string name = devhost_header_list(headers).front().first;
-    headers.put(name.c_str(), nullptr, true);
-  }
-}
-
 void HTTP_Headers::put(const char* name, const char* value, bool)
 {
   if (name == nullptr)

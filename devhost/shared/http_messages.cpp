@@ -1,6 +1,6 @@
 // The parts of the HTTP message types (host/http.h) that the contract fixes:
 // construction, the accessors of a request, the body's headers by their
-// ids, and the percent-encoder.  Both hosts compile this file; how a header
+// ids, clearing a header list, and the percent-encoder.  Both hosts compile this file; how a header
 // name compares, what a message writes as iovecs and how a status line
 // parses are each host's own (its http_types.cpp).
 #include "host/http.h"
@@ -29,6 +29,16 @@ const char* HTTP_Headers::get(int id, bool ignore_case) const
 void HTTP_Headers::put(int id, const char* value, bool ignore_case)
 {
   put(devhost::http_header_name(id), value, ignore_case);
+}
+
+void devhost::clear_headers(HTTP_Headers& headers)
+{
+  // Names are unique, so each put removes the first header.
+  while (!devhost_header_list(headers).empty())
+  {
+    const std::string name = devhost_header_list(headers).front().first;
+    headers.put(name.c_str(), nullptr, true);
+  }
 }
 
 CGI_Base::CGI_Base() {}
